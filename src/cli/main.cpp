@@ -1,0 +1,99 @@
+#include <algorithm>
+#include <iostream>
+#include <map>
+
+#include "cli/cli.h"
+#include "platform/codepage.h"
+#include "platform/errors.h"
+#include "platform/system.h"
+
+namespace kx::cli {
+namespace {
+
+std::map<std::string, Command>& Registry() {
+  static std::map<std::string, Command> commands;
+  return commands;
+}
+
+void PrintUsage(std::ostream& os) {
+  os << "usage: kestrix-cli COMMAND ...\ncommands:\n";
+  for (const auto& [name, c] : Registry()) os << "  " << c.usage << "\n";
+}
+
+}  // namespace
+
+bool Args::Has(const std::string& flag) const {
+  return std::find(flags.begin(), flags.end(), flag) != flags.end();
+}
+
+const std::string* Args::Option(const std::string& name) const {
+  for (const auto& [k, v] : options)
+    if (k == name) return &v;
+  return nullptr;
+}
+
+bool RegisterCommand(Command c) {
+  std::string name = c.name;
+  Registry()[name] = std::move(c);
+  return true;
+}
+
+std::string Out(const std::string& cp1252) { return Cp1252ToUtf8(cp1252); }
+
+nlohmann::json J(const std::string& cp1252) { return nlohmann::json(Cp1252ToUtf8(cp1252)); }
+
+void PrintJson(const nlohmann::json& j) { std::cout << j.dump(2) << "\n"; }
+
+std::string WindowsPathArg(const std::string& arg) {
+  return Sys().UserPathToWindows(Utf8ToCp1252(arg));
+}
+
+}  // namespace kx::cli
+
+int main(int argc, char** argv) {
+  using namespace kx::cli;
+  if (argc < 2) {
+    PrintUsage(std::cerr);
+    return 2;
+  }
+  std::string name = argv[1];
+  if (name == "--help" || name == "-h" || name == "help") {
+    PrintUsage(std::cout);
+    return 0;
+  }
+  auto it = Registry().find(name);
+  if (it == Registry().end()) {
+    std::cerr << "kestrix-cli: unknown command '" << name << "'\n";
+    PrintUsage(std::cerr);
+    return 2;
+  }
+  const Command& cmd = it->second;
+  Args args;
+  for (int i = 2; i < argc; ++i) {
+    std::string a = argv[i];
+    if (std::find(cmd.optionsWithValue.begin(), cmd.optionsWithValue.end(), a) !=
+        cmd.optionsWithValue.end()) {
+      if (i + 1 >= argc) {
+        std::cerr << "kestrix-cli: " << a << " needs a value\nusage: kestrix-cli " << cmd.usage << "\n";
+        return 2;
+      }
+      args.options.emplace_back(a, argv[++i]);
+    } else if (a.size() > 1 && a[0] == '-') {
+      args.flags.push_back(a);
+    } else {
+      args.positional.push_back(a);
+    }
+  }
+  try {
+    return cmd.run(args);
+  } catch (const UsageError& e) {
+    std::cerr << "kestrix-cli: " << e.message << "\nusage: kestrix-cli " << cmd.usage << "\n";
+    return 2;
+  } catch (const kx::Exception& e) {
+    std::cerr << Out(e.what()) << "\n";
+    return 1;
+  } catch (const std::exception& e) {
+    std::cerr << e.what() << "\n";
+    return 1;
+  }
+}

@@ -1,0 +1,16 @@
+#pragma once
+// Windows-1252, the system code page. Every 8-bit text inside the core is in
+// it; UTF-8 and UTF-16 appear only at the edges (host file names, Qt, UTF-16
+// resources).
+#include <string>
+#include <string_view>
+
+namespace kx {
+
+std::string Cp1252ToUtf8(std::string_view text);
+// Characters without a Windows-1252 form become '?', as WideCharToMultiByte does.
+std::string Utf8ToCp1252(std::string_view utf8);
+std::string Utf16ToCp1252(std::u16string_view text);
+std::u16string Cp1252ToUtf16(std::string_view text);
+
+}  // namespace kx

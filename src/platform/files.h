@@ -1,0 +1,72 @@
+#pragma once
+// File queries on Windows paths (resolved through Sys()), and the Windows
+// time chain file time -> local file time -> DOS date and time -> date value.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kx {
+
+// 100-nanosecond intervals since 1601-01-01 UTC.
+using FileTime = uint64_t;
+
+constexpr uint32_t FILE_ATTRIBUTE_READONLY = 0x01;
+constexpr uint32_t FILE_ATTRIBUTE_HIDDEN = 0x02;
+constexpr uint32_t FILE_ATTRIBUTE_SYSTEM = 0x04;
+constexpr uint32_t FILE_ATTRIBUTE_DIRECTORY = 0x10;
+constexpr uint32_t FILE_ATTRIBUTE_ARCHIVE = 0x20;
+constexpr uint32_t FILE_ATTRIBUTE_NORMAL = 0x80;
+
+struct FileInformation {
+  uint32_t attributes = 0;
+  FileTime creationTime = 0;    // statx birth time, else the change time
+  FileTime lastAccessTime = 0;
+  FileTime lastWriteTime = 0;
+  uint64_t size = 0;
+  uint32_t numberOfLinks = 0;
+};
+
+struct FindData {
+  std::string name;  // the entry's own name as stored on disk (Windows-1252)
+  FileInformation info;
+};
+
+bool FileExists(std::string_view windowsPath);      // a file, not a folder
+bool DirectoryExists(std::string_view windowsPath);
+// Information about a file or folder; nullopt when it cannot be read.
+std::optional<FileInformation> GetFileInformation(std::string_view windowsPath);
+// The first entry matching the last component of the path, which may hold
+// the wildcards '*' and '?' (matched ignoring case), with all attributes
+// (folders included). nullopt when nothing matches.
+std::optional<FindData> FindFirstFile(std::string_view windowsPattern);
+// All entries matching, in host directory order sorted by name.
+std::vector<FindData> FindFiles(std::string_view windowsPattern);
+// Windows wildcard match ignoring ASCII case ("*.dpl", "VCL??.*").
+bool MatchesMask(std::string_view name, std::string_view mask);
+
+// Whole file contents; nullopt when it cannot be opened.
+std::optional<std::vector<uint8_t>> ReadFileBytes(std::string_view windowsPath);
+// Create-or-replace, atomically (temporary file, flush, rename); throws
+// EFOpenError "Cannot create file %s" on failure.
+void WriteFileBytes(std::string_view windowsPath, std::string_view bytes);
+
+struct DosDateTime {
+  uint16_t date = 0;
+  uint16_t time = 0;
+};
+
+// The local time zone of the host applied as Windows does.
+std::optional<FileTime> FileTimeToLocalFileTime(FileTime utc);
+// Fails outside 1980..2107.
+std::optional<DosDateTime> FileTimeToDosDateTime(FileTime local);
+// TDateTime: days since 1899-12-30, fraction = time of day.
+double DosDateTimeToDateTime(DosDateTime dos);
+// The whole chain; 0 when any step fails.
+double FileTimeToDateValue(FileTime utc);
+// Last-write time of a file as a date value (Delphi FileAge + FileDateToDateTime);
+// nullopt when the file's age cannot be read.
+std::optional<double> FileDateTime(std::string_view windowsPath);
+
+}  // namespace kx

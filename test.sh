@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds Kestrix from scratch and runs every test, then builds the core tests
+# once more with AddressSanitizer and UndefinedBehaviorSanitizer and runs them.
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/deps.sh build
+export QT_QPA_PLATFORM=offscreen
+rm -rf build-test build-asan
+cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build-test -j2
+ctest --test-dir build-test --output-on-failure -j2 --timeout 300
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKESTRIX_GUI=OFF -DKESTRIX_BENCH=OFF \
+  -DKESTRIX_SANITIZE=ON -DCMAKE_CXX_FLAGS=-O1
+cmake --build build-asan -j2
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan -L core --output-on-failure -j2 --timeout 600
+echo "All tests passed."
