@@ -17,6 +17,11 @@ int CompareText(std::string_view a, std::string_view b);
 // Case-insensitive substring search; npos when absent.
 size_t FindText(std::string_view haystack, std::string_view needle);
 
+// File names fold case the way the Windows file system does: ASCII letters
+// and the accented letters of Windows-1252 (e-acute equals E-acute).
+char FileNameUpper(char c);
+bool SameFileName(std::string_view a, std::string_view b);
+
 // The folder part: everything up to and including the last '\' or ':'.
 std::string ExtractFilePath(std::string_view path);
 // What follows the folder part.

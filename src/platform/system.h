@@ -91,7 +91,7 @@ class WinSystem {
   RegionalSettings regional_;
   std::string currentDir_;
   std::string programFileName_;
-  std::unique_ptr<Process> process_;
+  mutable std::unique_ptr<Process> process_;  // created on first use
 };
 
 // The process-wide current system. Created from the host on first use.

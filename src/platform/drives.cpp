@@ -1,0 +1,193 @@
+#include "platform/drives.h"
+
+#include <algorithm>
+#include <system_error>
+#include <vector>
+
+#include "platform/codepage.h"
+#include "platform/strutil.h"
+
+namespace kx {
+namespace fs = std::filesystem;
+
+namespace {
+
+char UpperLetter(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// Splits the part after "X:" into components, folding "." and ".."; ".."
+// never climbs above the drive root.
+std::vector<std::string> FoldComponents(std::string_view rest) {
+  std::vector<std::string> parts;
+  size_t pos = 0;
+  while (pos <= rest.size()) {
+    size_t next = rest.find_first_of("\\/", pos);
+    if (next == std::string_view::npos) next = rest.size();
+    const std::string_view part = rest.substr(pos, next - pos);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.emplace_back(part);
+    }
+    pos = next + 1;
+  }
+  return parts;
+}
+
+// The entry of dir whose name equals component (Windows-1252) ignoring case;
+// an exact match wins, otherwise the first in name order. Names that have no
+// exact Windows-1252 form never match.
+std::optional<std::string> FindEntry(const fs::path& dir, const std::string& component) {
+  const std::string utf8 = Cp1252ToUtf8(component);
+  std::error_code ec;
+  if (fs::symlink_status(dir / utf8, ec).type() != fs::file_type::not_found && !ec) return utf8;
+  std::vector<std::string> matches;
+  fs::directory_iterator it(dir, ec), end;
+  for (; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    const std::string cp = Utf8ToCp1252(name);
+    if (Cp1252ToUtf8(cp) != name) continue;
+    if (SameFileName(cp, component)) matches.push_back(name);
+  }
+  if (matches.empty()) return std::nullopt;
+  std::sort(matches.begin(), matches.end());
+  return matches.front();
+}
+
+// Number of leading components of path equal to those of root; -1 when root
+// is not a prefix of path.
+int RootDepth(const fs::path& root, const fs::path& path) {
+  auto r = root.begin();
+  auto p = path.begin();
+  int depth = 0;
+  for (; r != root.end(); ++r, ++p) {
+    if (r->empty()) continue;  // trailing separator of the root
+    if (p == path.end() || *r != *p) return -1;
+    ++depth;
+  }
+  return depth;
+}
+
+}  // namespace
+
+DriveMap DriveMap::FromPrefix(const fs::path& prefix) {
+  DriveMap map;
+  const fs::path dosdevices = prefix / "dosdevices";
+  std::error_code ec;
+  fs::directory_iterator it(dosdevices, ec), end;
+  for (; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    // "c:" is a drive; "c::" is the raw device behind it and not a drive.
+    if (name.size() != 2 || name[1] != ':' || !IsLetter(name[0])) continue;
+    std::error_code lec;
+    if (!it->is_symlink(lec)) continue;
+    fs::path target = fs::read_symlink(it->path(), lec);
+    if (lec) continue;
+    if (target.is_relative()) target = dosdevices / target;
+    map.Map(name[0], target.lexically_normal());
+  }
+  return map;
+}
+
+DriveMap DriveMap::RootOnly() {
+  DriveMap map;
+  map.Map('Z', "/");
+  return map;
+}
+
+void DriveMap::Map(char letter, const fs::path& hostRoot) { roots_[UpperLetter(letter)] = hostRoot; }
+
+std::string DriveMap::Letters() const {
+  std::string out;
+  for (const auto& [letter, root] : roots_) out += letter;
+  return out;
+}
+
+std::optional<fs::path> DriveMap::HostRoot(char letter) const {
+  const auto it = roots_.find(UpperLetter(letter));
+  if (it == roots_.end()) return std::nullopt;
+  return it->second;
+}
+
+std::optional<fs::path> DriveMap::ToHost(std::string_view windowsPath) const {
+  if (windowsPath.size() < 2 || !IsLetter(windowsPath[0]) || windowsPath[1] != ':')
+    return std::nullopt;
+  const std::string_view rest = windowsPath.substr(2);
+  if (!rest.empty() && rest[0] != '\\' && rest[0] != '/') return std::nullopt;  // "C:dir"
+  const char letter = UpperLetter(windowsPath[0]);
+  const auto root = HostRoot(letter);
+  if (!root) return std::nullopt;
+
+  std::vector<std::string> parts = FoldComponents(rest);
+  // Wine's file system redirection for a 32-bit process in a 64-bit prefix.
+  if (wow64_ && letter == 'C' && parts.size() >= 2 && SameFileName(parts[0], "windows") &&
+      SameFileName(parts[1], "system32")) {
+    parts[1] = "syswow64";
+  }
+
+  fs::path host = *root;
+  bool resolving = true;
+  for (const std::string& part : parts) {
+    if (resolving) {
+      std::error_code ec;
+      if (fs::is_directory(host, ec)) {
+        if (auto found = FindEntry(host, part)) {
+          host /= *found;
+          continue;
+        }
+      }
+      resolving = false;
+    }
+    host /= Cp1252ToUtf8(part);
+  }
+  return host;
+}
+
+std::optional<std::string> DriveMap::ToWindows(const fs::path& hostPath) const {
+  std::error_code ec;
+  const fs::path lexical = fs::absolute(hostPath, ec).lexically_normal();
+  if (ec) return std::nullopt;
+  const fs::path canonical = fs::weakly_canonical(lexical, ec);
+  const bool haveCanonical = !ec;
+
+  // The longest drive root covering the path wins (Z: -> / covers everything
+  // and loses to any deeper drive). Roots are compared as written and, when
+  // that fails, with their symbolic links resolved.
+  int bestDepth = -1;
+  char bestLetter = 0;
+  fs::path bestRoot, bestPath;
+  for (const auto& [letter, root] : roots_) {
+    const fs::path rootLexical = root.lexically_normal();
+    int depth = RootDepth(rootLexical, lexical);
+    fs::path usedRoot = rootLexical, usedPath = lexical;
+    if (depth < 0 && haveCanonical) {
+      std::error_code rec;
+      const fs::path rootCanonical = fs::weakly_canonical(rootLexical, rec);
+      if (!rec) {
+        depth = RootDepth(rootCanonical, canonical);
+        usedRoot = rootCanonical;
+        usedPath = canonical;
+      }
+    }
+    if (depth > bestDepth) {
+      bestDepth = depth;
+      bestLetter = letter;
+      bestRoot = usedRoot;
+      bestPath = usedPath;
+    }
+  }
+  if (bestDepth < 0) return std::nullopt;
+
+  std::string out{bestLetter, ':'};
+  const fs::path relative = bestPath.lexically_relative(bestRoot);
+  for (const fs::path& part : relative) {
+    const std::string name = part.string();
+    if (name.empty() || name == ".") continue;
+    out += '\\';
+    out += Utf8ToCp1252(name);
+  }
+  if (out.size() == 2) out += '\\';
+  return out;
+}
+
+}  // namespace kx
