@@ -1,0 +1,184 @@
+#include "source/DPKSource.h"
+
+#include <cstdio>
+
+#include "package/PackMan.h"
+#include "platform/files.h"
+#include "platform/strutil.h"
+#include "source/Version.h"
+
+namespace kx {
+namespace {
+
+constexpr const char* kDirectives[20] = {
+    "{$ALIGN ON}",          "{$ASSERTIONS OFF}",    "{$BOOLEVAL OFF}",
+    "{$DEBUGINFO OFF}",     "{$EXTENDEDSYNTAX ON}", "{$IMPORTEDDATA ON}",
+    "{$IOCHECKS OFF}",      "{$LOCALSYMBOLS OFF}",  "{$LONGSTRINGS ON}",
+    "{$OPENSTRINGS ON}",    "{$OPTIMIZATION ON}",   "{$OVERFLOWCHECKS OFF}",
+    "{$RANGECHECKS OFF}",   "{$REFERENCEINFO OFF}", "{$SAFEDIVIDE OFF}",
+    "{$STACKFRAMES OFF}",   "{$TYPEDADDRESS OFF}",  "{$VARSTRINGCHECKS ON}",
+    "{$WRITEABLECONST ON}", "{$MINENUMSIZE 1}",
+};
+
+void Line(std::string& t, std::string_view s) {
+  t += s;
+  t += "\r\n";
+}
+
+void DirectivesAndImageBase(std::string& t, uint32_t imageBase) {
+  for (const char* d : kDirectives) Line(t, d);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "{$IMAGEBASE $%08X}", imageBase);
+  Line(t, buf);
+  Line(t, "");
+}
+
+// An empty line, the clause keyword, then " name," ... " name;".
+void Clause(std::string& t, std::string_view keyword, const std::vector<std::string>& names) {
+  if (names.empty()) return;
+  Line(t, "");
+  Line(t, keyword);
+  for (size_t i = 0; i < names.size(); ++i)
+    Line(t, " " + names[i] + (i + 1 < names.size() ? "," : ";"));
+}
+
+void Ending(std::string& t) {
+  Line(t, "");
+  Line(t, "end.");
+}
+
+std::string DoubleQuotes(std::string_view s) {
+  std::string out;
+  for (char c : s) {
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  return out;
+}
+
+}  // namespace
+
+TGeneralInfoChoices GeneralInfoChoicesFromFlags(uint32_t flags) {
+  TGeneralInfoChoices c;
+  c.Build = (flags & pfNeverBuild) ? bcNever : bcAlways;
+  if (flags & (pfDesignOnly | pfRunOnly)) {
+    if (flags & pfDesignOnly) c.Usage = ucDesignTime;
+    if (flags & pfRunOnly) c.Usage = ucRunTime;
+  } else {
+    c.Usage = ucBoth;
+  }
+  return c;
+}
+
+TDPKModuleData DPKModuleDataFrom(const TPackageModuleInfo& m) {
+  TDPKModuleData d;
+  d.FileName = m.FileName;
+  d.LoadBase = m.LoadBase;
+  d.Description = m.Loaded() ? m.GetDescription() : std::string();
+  d.Requires = m.Requires;
+  d.SourceUnits = m.SourceUnits;
+  return d;
+}
+
+std::string DPKTextFromModule(const TDPKModuleData& m, const TGeneralInfoChoices& c,
+                              std::string_view header) {
+  std::string t(header);
+  Line(t, "package " + FileBaseName(m.FileName) + ";");
+  Line(t, "");
+  DirectivesAndImageBase(t, m.LoadBase);
+  // The placeholder of a module without a DESCRIPTION resource is no
+  // description of the package.
+  if (!m.Description.empty() && m.Description != kNoDescription)
+    Line(t, "{$DESCRIPTION '" + DoubleQuotes(m.Description) + "' }");
+  if (c.Usage == ucDesignTime) Line(t, "{$DESIGNONLY}");
+  if (c.Usage == ucRunTime) Line(t, "{$RUNONLY}");
+  Line(t, c.Build == bcAlways ? "{$IMPLICITBUILD ON}" : "{$IMPLICITBUILD OFF}");
+  Clause(t, "requires", m.Requires);
+  Clause(t, "contains", m.SourceUnits);
+  Ending(t);
+  return t;
+}
+
+void BuildDPKFromDPL(const TDPKModuleData& module, const TGeneralInfoChoices& choices,
+                     std::string& text) {
+  text = DPKTextFromModule(module, choices, MakeSourceHeader(module.FileName));
+}
+
+void BuildDPKFromDPL(const TPackageModuleInfo& module, const TGeneralInfoChoices& choices,
+                     std::string& text) {
+  BuildDPKFromDPL(DPKModuleDataFrom(module), choices, text);
+}
+
+TDPKCompiledData DPKCompiledDataFrom(std::string_view dcpFileName) {
+  TDPKCompiledData d;
+  d.DCPFileName = std::string(dcpFileName);
+  TDCPHeader header;
+  ReadDCPForDPK(dcpFileName, header, d.Contains, d.Resources, d.Requires);
+  d.ImageBase = header.DCPImageBase();
+  d.NeverBuild = header.NeverBuild();
+  return d;
+}
+
+std::string DPKTextFromCompiled(const TDPKCompiledData& d, std::string_view packageName,
+                                std::string_view header) {
+  std::string t(header);
+  Line(t, "package " + std::string(packageName) + ";");
+  Line(t, "");
+  for (const auto& r : d.Resources) Line(t, "{$R " + r + "}");
+  DirectivesAndImageBase(t, d.ImageBase);
+  Line(t, d.NeverBuild == 0 ? "{$IMPLICITBUILD ON}" : "{$IMPLICITBUILD OFF}");
+  Clause(t, "requires", d.Requires);
+  Clause(t, "contains", d.Contains);
+  Ending(t);
+  return t;
+}
+
+void BuildDPKFromDCP(std::string_view dcpFileName, std::string_view dpkFileName,
+                     std::string& text) {
+  TDPKCompiledData d = DPKCompiledDataFrom(dcpFileName);
+  text = DPKTextFromCompiled(d, FileBaseName(dpkFileName), MakeSourceHeader(dcpFileName));
+}
+
+FileDialogSpec DPKSaveDialog(std::string_view fileName) {
+  FileDialogSpec d;
+  d.title = "Save Package Source File...";
+  d.filter = "Package Source (*.DPK)|*.DPK";
+  d.defaultExt = "dpk";
+  d.fileName = std::string(fileName);
+  d.overwritePrompt = true;
+  return d;
+}
+
+FileDialogSpec DPKOpenDialog() {
+  FileDialogSpec d;
+  d.filter = "Package Source (*.DPK)|*.dpk";
+  d.fileName = "*.dpk";
+  return d;
+}
+
+std::string ExpectedDPKFileName(std::string_view moduleFileName) {
+  if (!SameText(ExtractFileExt(moduleFileName), ".dpl")) return std::string();
+  return FileBaseName(moduleFileName) + ".dpk";
+}
+
+std::vector<std::string> SplitSourceLines(std::string_view text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r' && text[i] != '\n') continue;
+    lines.emplace_back(text.substr(start, i - start));
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    start = i + 1;
+  }
+  if (start < text.size()) lines.emplace_back(text.substr(start));
+  return lines;
+}
+
+std::vector<std::string> LoadSourceLines(std::string_view windowsFileName) {
+  auto bytes = ReadFileBytes(windowsFileName);
+  if (!bytes) throw EFOpenError("Cannot open file " + std::string(windowsFileName));
+  return SplitSourceLines(
+      std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+}
+
+}  // namespace kx

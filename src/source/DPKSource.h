@@ -1,0 +1,84 @@
+#pragma once
+// The two package source (.dpk) writers: one from the loaded package module
+// and the General Info page's choices, one from a compiled package file.
+// Every line of the text ends in CR LF; the text is Windows-1252.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "dcp/DCPMan.h"
+#include "platform/ui.h"
+
+namespace kx {
+
+class TPackageModuleInfo;
+
+// The item indexes of the General Info page's usage and build boxes.
+enum TUsageChoice : int { ucNA = 0, ucDesignTime = 1, ucRunTime = 2, ucBoth = 3 };
+enum TBuildChoice : int { bcNA = 0, bcAlways = 1, bcNever = 2 };
+
+struct TGeneralInfoChoices {
+  int Usage = ucNA;
+  int Build = bcNA;
+};
+
+// The choices the General Info page makes from a loaded module's flag word:
+// usage 1 for design-only, 2 for run-only (2 wins when both are set), 3 when
+// neither; build 2 for never-build, else 1.
+TGeneralInfoChoices GeneralInfoChoicesFromFlags(uint32_t flags);
+
+// What the writer reads from the loaded module and the description box.
+struct TDPKModuleData {
+  std::string FileName;  // header source name; the package name comes from it
+  uint32_t LoadBase = 0;
+  std::string Description;  // the description box's text
+  std::vector<std::string> Requires;
+  std::vector<std::string> SourceUnits;
+};
+
+TDPKModuleData DPKModuleDataFrom(const TPackageModuleInfo& module);
+
+inline constexpr std::string_view kNoDescription = "{no description}";
+
+// The package source of a module; the header (made now) replaces what text held.
+void BuildDPKFromDPL(const TDPKModuleData& module, const TGeneralInfoChoices& choices,
+                     std::string& text);
+void BuildDPKFromDPL(const TPackageModuleInfo& module, const TGeneralInfoChoices& choices,
+                     std::string& text);
+// The same with a given header block (tests, fixed clocks).
+std::string DPKTextFromModule(const TDPKModuleData& module, const TGeneralInfoChoices& choices,
+                              std::string_view header);
+
+// What the compiled-package writer reads from the .dcp file.
+struct TDPKCompiledData {
+  std::string DCPFileName;  // header source name
+  uint32_t ImageBase = 0;
+  uint8_t NeverBuild = 0;
+  std::vector<std::string> Requires;
+  std::vector<std::string> Contains;  // the package's own unit left out
+  std::vector<std::string> Resources;
+};
+
+// Reads the compiled package file (EFOpenError / EDCPDamaged).
+TDPKCompiledData DPKCompiledDataFrom(std::string_view dcpFileName);
+// The package name is the file base name of dpkFileName.
+void BuildDPKFromDCP(std::string_view dcpFileName, std::string_view dpkFileName, std::string& text);
+std::string DPKTextFromCompiled(const TDPKCompiledData& data, std::string_view packageName,
+                                std::string_view header);
+
+// Save dialog of both writers, preset to fileName; open dialog of the viewer.
+FileDialogSpec DPKSaveDialog(std::string_view fileName);
+FileDialogSpec DPKOpenDialog();
+// The .dpk the "View" button looks for: the module's file base name + ".dpk",
+// no folder (looked for in the current directory); empty when the module is
+// not a ".dpl".
+std::string ExpectedDPKFileName(std::string_view moduleFileName);
+
+// The text's lines for the source view (CR LF, lone CR or lone LF end a line;
+// a last line without an end is kept).
+std::vector<std::string> SplitSourceLines(std::string_view text);
+// Reads a file's lines for the view; EFOpenError "Cannot open file %s".
+std::vector<std::string> LoadSourceLines(std::string_view windowsFileName);
+
+}  // namespace kx
