@@ -1,0 +1,187 @@
+// The registry accessor: a root key and one current key over the hive files
+// of the prefix. Every call reads the file afresh; every change is written
+// at once.
+#include "platform/codepage.h"
+#include "platform/registry_hive.h"
+#include "platform/system.h"
+
+namespace kx {
+namespace {
+
+bool IsStringType(uint32_t type) {
+  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+// Data as the 8-bit interface returns it: string types converted to the
+// system code page (terminators included), everything else as stored.
+std::vector<uint8_t> NarrowData(const RegValue& v) {
+  if (!IsStringType(v.type)) return v.data;
+  std::u16string units;
+  for (size_t i = 0; i + 1 < v.data.size(); i += 2)
+    units.push_back(static_cast<char16_t>(v.data[i] | (v.data[i + 1] << 8)));
+  const std::string narrow = Utf16ToCp1252(units);
+  return std::vector<uint8_t>(narrow.begin(), narrow.end());
+}
+
+std::u16string Wide(std::string_view cp1252) { return Cp1252ToUtf16(cp1252); }
+
+}  // namespace
+
+RegistryAccessor::RegistryAccessor(RootKey root) : RegistryAccessor(Sys().Prefix(), root) {}
+
+RegistryAccessor::RegistryAccessor(std::optional<std::filesystem::path> prefix, RootKey root)
+    : prefix_(std::move(prefix)), root_(root) {}
+
+void RegistryAccessor::SetRoot(RootKey root) {
+  CloseKey();
+  root_ = root;
+}
+
+std::optional<std::filesystem::path> RegistryAccessor::HivePath() const {
+  if (!prefix_) return std::nullopt;
+  return *prefix_ / (root_ == RootKey::CurrentUser ? "user.reg" : "system.reg");
+}
+
+std::optional<HiveFile> RegistryAccessor::File() const {
+  auto path = HivePath();
+  if (!path) return std::nullopt;
+  return HiveFile(*path);
+}
+
+std::optional<RegistryHive> RegistryAccessor::LoadHive() const {
+  auto file = File();
+  if (!file) return std::nullopt;
+  return file->Load();
+}
+
+bool RegistryAccessor::OpenKey(std::string_view key, bool canCreate) {
+  const bool absolute = !key.empty() && key[0] == '\\';
+  RegKeyPath path = (absolute || !open_) ? RegKeyPath{} : key_;
+  std::string added;
+  size_t start = 0;
+  while (start <= key.size()) {
+    size_t end = key.find('\\', start);
+    if (end == std::string_view::npos) end = key.size();
+    if (end > start) {
+      path.push_back(Wide(key.substr(start, end - start)));
+      if (!added.empty()) added += '\\';
+      added += key.substr(start, end - start);
+    }
+    start = end + 1;
+  }
+  auto hive = LoadHive();
+  if (!hive) return false;  // no prefix, no file, or a damaged one: nothing to open or create
+  std::optional<RegKeyPath> found = hive->FindKey(path);
+  if (!found && canCreate) {
+    try {
+      RegKeyPath created;
+      File()->Modify([&](RegistryHive& h) {
+        if (auto existing = h.FindKey(path)) {
+          created = *existing;
+          return false;
+        }
+        created = h.CreateKey(path);
+        return true;
+      });
+      found = created;
+      WarnIfWineRunning();
+    } catch (const ERegistryException&) {
+      return false;
+    }
+  }
+  if (!found) return false;
+  if (absolute || !open_ || currentPath_.empty())
+    currentPath_ = added;
+  else if (!added.empty())
+    currentPath_ += "\\" + added;
+  key_ = *found;
+  open_ = true;
+  return true;
+}
+
+void RegistryAccessor::CloseKey() {
+  // Changes reach the file as they are made, so there is nothing left to
+  // flush here in either mode.
+  open_ = false;
+  key_.clear();
+  currentPath_.clear();
+}
+
+std::optional<RegValue> RegistryAccessor::ReadValue(std::string_view name) const {
+  if (!open_) return std::nullopt;
+  auto hive = LoadHive();
+  if (!hive) return std::nullopt;
+  const RegValue* v = hive->FindValue(key_, Wide(name));
+  if (!v) return std::nullopt;
+  return *v;
+}
+
+bool RegistryAccessor::ValueExists(std::string_view name) const {
+  return ReadValue(name).has_value();
+}
+
+std::optional<RegDataInfo> RegistryAccessor::GetDataInfo(std::string_view name) const {
+  auto v = ReadValue(name);
+  if (!v) return std::nullopt;
+  return RegDataInfo{v->type, NarrowData(*v).size()};
+}
+
+std::vector<uint8_t> RegistryAccessor::GetData(std::string_view name, size_t bufferSize,
+                                               uint32_t& type) const {
+  auto v = ReadValue(name);
+  std::vector<uint8_t> data;
+  if (v) data = NarrowData(*v);
+  if (!v || data.size() > bufferSize)
+    throw ERegistryException("Failed to get data for '" + std::string(name) + "'");
+  type = v->type;
+  return data;
+}
+
+std::string RegistryAccessor::ReadString(std::string_view name) const {
+  auto info = GetDataInfo(name);
+  if (!info || info->size < 1) return "";
+  uint32_t type = REG_NONE;
+  std::vector<uint8_t> data = GetData(name, info->size, type);
+  if (type != REG_SZ && type != REG_EXPAND_SZ)
+    throw ERegistryException("Invalid data type for '" + std::string(name) + "'");
+  std::string text(data.begin(), data.end());
+  if (size_t nul = text.find('\0'); nul != std::string::npos) text.resize(nul);
+  return text;
+}
+
+void RegistryAccessor::WriteString(std::string_view name, std::string_view value) {
+  const std::string failure = "Failed to set data for '" + std::string(name) + "'";
+  if (!open_ || !prefix_) throw ERegistryException(failure);
+  if (size_t nul = value.find('\0'); nul != std::string_view::npos) value = value.substr(0, nul);
+  const RegValue v = RegValue::String(Wide(name), Wide(value));
+  try {
+    if (!File()->Modify([&](RegistryHive& h) { return h.SetValue(key_, v); }))
+      throw ERegistryException(failure);
+  } catch (const ERegistryException&) {
+    throw ERegistryException(failure);
+  }
+  WarnIfWineRunning();
+}
+
+bool RegistryAccessor::DeleteValue(std::string_view name) {
+  if (!open_ || !prefix_) return false;
+  const std::u16string wide = Wide(name);
+  try {
+    if (!File()->Modify([&](RegistryHive& h) { return h.DeleteValue(key_, wide); })) return false;
+  } catch (const ERegistryException&) {
+    return false;
+  }
+  WarnIfWineRunning();
+  return true;
+}
+
+std::vector<std::string> RegistryAccessor::GetValueNames() const {
+  std::vector<std::string> names;
+  if (!open_) return names;
+  auto hive = LoadHive();
+  if (!hive) return names;
+  for (const RegValue* v : hive->Values(key_)) names.push_back(Utf16ToCp1252(v->name));
+  return names;
+}
+
+}  // namespace kx

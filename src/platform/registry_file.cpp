@@ -1,0 +1,160 @@
+// Hive files on disk: reading, atomic rewriting, and the check for a running
+// wineserver that would write its own copy of the registry back.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <mutex>
+#include <set>
+
+#include "platform/registry_hive.h"
+
+namespace kx {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::optional<std::string> ReadWhole(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) return std::nullopt;
+  return data;
+}
+
+bool WriteAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+// Writes data to a temporary file beside target and renames it over target,
+// provided target still holds expected. Returns false when target changed
+// meanwhile (nothing written); throws when the write fails.
+bool ReplaceFile(const fs::path& target, std::string_view data, const std::string& expected) {
+  const fs::path dir = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+  std::string tmp = (dir / ("." + target.filename().string() + ".kx-XXXXXX")).string();
+  const int fd = ::mkstemp(tmp.data());
+  if (fd < 0) throw ERegistryException("Cannot create a temporary file beside " + target.string());
+  bool ok = WriteAll(fd, data) && ::fsync(fd) == 0;
+  struct stat st {};
+  if (ok && ::stat(target.c_str(), &st) == 0) ok = ::fchmod(fd, st.st_mode & 07777) == 0;
+  ok = (::close(fd) == 0) && ok;
+  if (!ok) {
+    ::unlink(tmp.c_str());
+    throw ERegistryException("Cannot write " + target.string());
+  }
+  auto current = ReadWhole(target);
+  if (!current || *current != expected) {
+    ::unlink(tmp.c_str());
+    return false;
+  }
+  if (::rename(tmp.c_str(), target.c_str()) != 0) {
+    ::unlink(tmp.c_str());
+    throw ERegistryException("Cannot replace " + target.string());
+  }
+  const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+  if (dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
+  return true;
+}
+
+std::mutex& WarningMutex() {
+  static std::mutex m;
+  return m;
+}
+
+RegistryWarningFn& WarningHandler() {
+  static RegistryWarningFn handler = [](const std::string& text) {
+    std::cerr << "kestrix: " << text << "\n";
+  };
+  return handler;
+}
+
+}  // namespace
+
+std::optional<RegistryHive> HiveFile::Load() const {
+  auto text = ReadWhole(path_);
+  if (!text) return std::nullopt;
+  try {
+    return RegistryHive::Parse(*text);
+  } catch (const ERegistryException&) {
+    return std::nullopt;
+  }
+}
+
+bool HiveFile::Modify(const std::function<bool(RegistryHive&)>& change) const {
+  std::error_code ec;
+  fs::path target = path_;
+  if (fs::is_symlink(target, ec)) target = fs::canonical(path_, ec);
+  if (ec) throw ERegistryException("Cannot resolve " + path_.string());
+  // A writer that replaces the file between our read and our rename makes
+  // us start over from its version, so its change is kept as well as ours.
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    auto text = ReadWhole(target);
+    if (!text) throw ERegistryException("Cannot read " + target.string());
+    RegistryHive hive = RegistryHive::Parse(*text);
+    if (!change(hive)) return false;
+    if (ReplaceFile(target, hive.Serialize(), *text)) return true;
+  }
+  throw ERegistryException("The registry file " + target.string() + " keeps changing");
+}
+
+bool WineServerRunning(const fs::path& prefix) {
+  // wineserver serves a prefix from /tmp/.wine-<uid>/server-<dev>-<inode>
+  // (of the prefix folder, in hex) and holds a write lock on its "lock"
+  // file for as long as it runs.
+  struct stat st {};
+  if (::stat(prefix.c_str(), &st) != 0) return false;
+  char dir[128];
+  std::snprintf(dir, sizeof dir, "/tmp/.wine-%u/server-%llx-%llx", static_cast<unsigned>(::getuid()),
+                static_cast<unsigned long long>(st.st_dev),
+                static_cast<unsigned long long>(st.st_ino));
+  const std::string lock = std::string(dir) + "/lock";
+  const int fd = ::open(lock.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct flock fl {};
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  const bool locked = ::fcntl(fd, F_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+  ::close(fd);
+  return locked;
+}
+
+RegistryWarningFn SetRegistryWarningHandler(RegistryWarningFn handler) {
+  std::lock_guard<std::mutex> lock(WarningMutex());
+  RegistryWarningFn previous = std::move(WarningHandler());
+  WarningHandler() = std::move(handler);
+  return previous;
+}
+
+void RegistryAccessor::WarnIfWineRunning() const {
+  if (!prefix_ || !WineServerRunning(*prefix_)) return;
+  static std::set<std::string> warned;
+  const std::string file = HivePath()->string();
+  RegistryWarningFn handler;
+  {
+    std::lock_guard<std::mutex> lock(WarningMutex());
+    if (!warned.insert(file).second) return;
+    handler = WarningHandler();
+  }
+  if (handler)
+    handler("A Wine session is running for " + prefix_->string() +
+            "; it keeps the registry in memory and may overwrite the change written to " + file +
+            " when it saves. Stop it (wineserver -k) before changing settings.");
+}
+
+}  // namespace kx

@@ -1,0 +1,239 @@
+#pragma once
+// The registry of the emulated Windows: Wine's text hive files
+// ($WINEPREFIX/user.reg for HKEY_CURRENT_USER, $WINEPREFIX/system.reg for
+// HKEY_LOCAL_MACHINE), read and written in place.
+//
+// RegistryHive is one parsed file. It keeps every line of the file so that a
+// change rewrites only the lines of the value (and the time stamp of the key)
+// it touches; comments, other keys, #time lines and lines it does not
+// understand come out exactly as they went in. Values enumerate in file
+// order and new values are appended after the last value of their key, which
+// is the creation order Windows enumerates in (Wine itself keeps them sorted
+// by name).
+//
+// RegistryAccessor is the narrow handle the tool works with: a root key, one
+// current key opened relative to it, values read and written by name. No
+// file handle or parsed copy lives between calls: every call reads the
+// current file, and every change is written at once, atomically (temporary
+// file, flush, rename), leaving the original untouched when anything fails.
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/errors.h"
+
+namespace kx {
+
+constexpr uint32_t REG_NONE = 0;
+constexpr uint32_t REG_SZ = 1;
+constexpr uint32_t REG_EXPAND_SZ = 2;
+constexpr uint32_t REG_BINARY = 3;
+constexpr uint32_t REG_DWORD = 4;
+constexpr uint32_t REG_DWORD_BIG_ENDIAN = 5;
+constexpr uint32_t REG_LINK = 6;
+constexpr uint32_t REG_MULTI_SZ = 7;
+constexpr uint32_t REG_QWORD = 11;
+
+// Registry failures: "Invalid data type for '%s'", "Failed to set data for
+// '%s'", "Failed to get data for '%s'", and damaged hive files.
+class ERegistryException : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// One value as Windows holds it: the name in UTF-16 and the raw data bytes
+// (strings are UTF-16LE with their terminating NUL).
+struct RegValue {
+  std::u16string name;  // empty for the default value ("@")
+  uint32_t type = REG_NONE;
+  std::vector<uint8_t> data;
+
+  static RegValue String(std::u16string name, std::u16string_view text, uint32_t type = REG_SZ);
+  static RegValue Dword(std::u16string name, uint32_t value);
+  bool operator==(const RegValue&) const = default;
+};
+
+// A key path below the hive's root, one component per level.
+using RegKeyPath = std::vector<std::u16string>;
+
+class RegistryHive {
+ public:
+  // Parses a hive file's text. Throws ERegistryException when the text is
+  // not a Wine registry file (first line "WINE REGISTRY Version 2"). Lines
+  // that do not parse are kept as they are and carry no value.
+  static RegistryHive Parse(std::string_view text);
+  std::string Serialize() const;
+
+  // Case-insensitive look-up of a key, following symbolic links (#link keys
+  // with a SymbolicLinkValue into the same hive). A key exists when it has a
+  // section of its own or when a deeper key lies below it. Returns the path
+  // as stored.
+  std::optional<RegKeyPath> FindKey(const RegKeyPath& path) const;
+  // Opens the key, creating the missing levels below the deepest existing
+  // one; returns the stored path.
+  RegKeyPath CreateKey(const RegKeyPath& path);
+  // The value of a key (found with FindKey); nullptr when absent.
+  const RegValue* FindValue(const RegKeyPath& key, std::u16string_view name) const;
+  // Values in enumeration order (file order).
+  std::vector<const RegValue*> Values(const RegKeyPath& key) const;
+  // Overwrites the value in place, or appends it after the key's last value.
+  // The key must exist (FindKey); false otherwise.
+  bool SetValue(const RegKeyPath& key, const RegValue& value);
+  bool DeleteValue(const RegKeyPath& key, std::u16string_view name);
+
+  // One value in Wine's file syntax ("name"=..., without line end), with
+  // Wine's escapes and its line wrapping of hex data.
+  static std::string FormatValue(const RegValue& value);
+  // Parses a value line (continuation lines joined with '\n'); nullopt when
+  // it is not one.
+  static std::optional<RegValue> ParseValue(std::string_view text);
+
+ private:
+  enum class LineKind { Other, Header, Value, Time, Link };
+  struct Item {
+    LineKind kind = LineKind::Other;
+    std::string text;  // the raw physical lines, joined with '\n'
+    int key = -1;      // index into keys_ of the section it belongs to
+    RegValue value;    // LineKind::Value
+    bool shadowed = false;  // a later line of the same key sets the same name
+    size_t nameEnd = 0;     // LineKind::Header: just past the closing ']'
+  };
+  struct Key {
+    RegKeyPath path;
+    std::u16string folded;  // upper-cased path joined with '\'
+    bool link = false;      // a symbolic link (#link)
+  };
+
+  void Reindex();
+  int FindKeyIndex(std::u16string_view folded) const;
+  std::optional<RegKeyPath> Resolve(const RegKeyPath& path, int depth) const;
+  std::optional<RegKeyPath> LinkTarget(int key) const;
+  int EnsureSection(const RegKeyPath& storedPath);
+  void Touch(int key);
+
+  std::vector<Item> items_;
+  std::vector<Key> keys_;
+  // Folded path of every key with a section to its index in keys_ (several
+  // sections of one key share it).
+  std::map<std::u16string, int> sectionIndex_;
+  // Folded path of every existing key (with sections or implied) to the
+  // stored spelling.
+  std::map<std::u16string, RegKeyPath> existing_;
+  RegKeyPath root_;  // ";; All keys relative to \\Machine": where links point into
+  bool crlf_ = false;
+  bool finalEol_ = true;
+};
+
+// Upper-cases a name as the registry compares names (ASCII, Latin-1 and the
+// common European letters).
+std::u16string FoldRegName(std::u16string_view name);
+
+// The hive file of one root key on disk.
+class HiveFile {
+ public:
+  explicit HiveFile(std::filesystem::path path) : path_(std::move(path)) {}
+  const std::filesystem::path& Path() const { return path_; }
+
+  // The current contents parsed; nullopt when the file is missing,
+  // unreadable or damaged (the registry then looks empty).
+  std::optional<RegistryHive> Load() const;
+  // Reads the file, applies change and writes the result atomically. When
+  // change returns false nothing is written and the result is false. A file
+  // that changes on disk while this runs is read again and the change
+  // re-applied. Throws ERegistryException when the file cannot be read or
+  // written; the original is then left as it was.
+  bool Modify(const std::function<bool(RegistryHive&)>& change) const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+// A running wineserver keeps the prefix's registry in memory and writes its
+// own copy back when it saves, which can undo a change made to the files.
+// True when a wineserver holds the lock of the given prefix.
+bool WineServerRunning(const std::filesystem::path& prefix);
+// Receives the warning written when a change is made to a hive while a
+// wineserver runs for the prefix (once per file and process). The default
+// handler writes the text to stderr.
+using RegistryWarningFn = std::function<void(const std::string&)>;
+RegistryWarningFn SetRegistryWarningHandler(RegistryWarningFn handler);
+
+enum class RootKey { CurrentUser, LocalMachine };
+
+struct RegDataInfo {
+  uint32_t type = REG_NONE;
+  size_t size = 0;  // bytes as the 8-bit interface returns them
+};
+
+// The tool's registry accessor (one per operation). Names and texts are
+// Windows-1252.
+class RegistryAccessor {
+ public:
+  // Over the current system's prefix (Sys().Prefix()).
+  explicit RegistryAccessor(RootKey root = RootKey::CurrentUser);
+  // Over the given prefix; nullopt: no prefix, the registry is empty and
+  // nothing is ever created.
+  RegistryAccessor(std::optional<std::filesystem::path> prefix, RootKey root);
+  virtual ~RegistryAccessor() = default;
+  RegistryAccessor(const RegistryAccessor&) = delete;
+  RegistryAccessor& operator=(const RegistryAccessor&) = delete;
+
+  RootKey Root() const { return root_; }
+  // Closes the current key and changes the root.
+  void SetRoot(RootKey root);
+  // The hive file of the root; nullopt without a prefix.
+  std::optional<std::filesystem::path> HivePath() const;
+
+  // Opens key relative to the current key (relative to the root when it
+  // starts with '\' or no key is open). With canCreate the missing levels
+  // are created. False when the key cannot be opened; the current key is
+  // then unchanged.
+  bool OpenKey(std::string_view key, bool canCreate);
+  void CloseKey();
+  bool HasCurrentKey() const { return open_; }
+  // The current key's path below the root, as it was opened ("" for none).
+  const std::string& CurrentPath() const { return currentPath_; }
+  // Closing a key flushes it in write-through mode. Changes are written to
+  // the file as they are made in either mode.
+  void SetWriteThrough(bool on) { writeThrough_ = on; }
+  bool WriteThrough() const { return writeThrough_; }
+
+  bool ValueExists(std::string_view name) const;
+  // Type and size of a value; nullopt when there is none.
+  std::optional<RegDataInfo> GetDataInfo(std::string_view name) const;
+  // Reads at most bufferSize bytes of the data; throws "Failed to get data
+  // for '%s'" when the value is gone or larger than the buffer.
+  std::vector<uint8_t> GetData(std::string_view name, size_t bufferSize, uint32_t& type) const;
+  // REG_SZ / REG_EXPAND_SZ up to the first NUL; "" for a missing value;
+  // "Invalid data type for '%s'" for any other type.
+  std::string ReadString(std::string_view name) const;
+  // Writes a REG_SZ value (up to the first NUL of value); "Failed to set
+  // data for '%s'" when it cannot.
+  void WriteString(std::string_view name, std::string_view value);
+  // False when there is no current key, no such value, or it cannot be
+  // removed.
+  virtual bool DeleteValue(std::string_view name);
+  // Value names of the current key in enumeration order.
+  std::vector<std::string> GetValueNames() const;
+  // The raw value (tests and diagnostics).
+  std::optional<RegValue> ReadValue(std::string_view name) const;
+
+ private:
+  std::optional<RegistryHive> LoadHive() const;
+  std::optional<HiveFile> File() const;
+  void WarnIfWineRunning() const;
+
+  std::optional<std::filesystem::path> prefix_;
+  RootKey root_;
+  bool open_ = false;
+  RegKeyPath key_;  // as stored in the hive (links resolved)
+  std::string currentPath_;
+  bool writeThrough_ = false;
+};
+
+}  // namespace kx
