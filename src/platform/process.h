@@ -21,11 +21,14 @@ constexpr uint32_t LOAD_LIBRARY_AS_DATAFILE = 0x00000002;
 constexpr uint32_t ERROR_SUCCESS = 0;
 constexpr uint32_t ERROR_FILE_NOT_FOUND = 2;
 constexpr uint32_t ERROR_PATH_NOT_FOUND = 3;
+constexpr uint32_t ERROR_ACCESS_DENIED = 5;
+constexpr uint32_t ERROR_INVALID_HANDLE = 6;
 constexpr uint32_t ERROR_NOT_ENOUGH_MEMORY = 8;
 constexpr uint32_t ERROR_BAD_FORMAT = 11;
 constexpr uint32_t ERROR_MOD_NOT_FOUND = 126;
 constexpr uint32_t ERROR_PROC_NOT_FOUND = 127;
 constexpr uint32_t ERROR_BAD_EXE_FORMAT = 193;
+constexpr uint32_t ERROR_STACK_OVERFLOW = 1001;
 constexpr uint32_t ERROR_DLL_INIT_FAILED = 1114;
 
 // The system's message text for an error code (FormatMessage): 2 "The
@@ -33,6 +36,11 @@ constexpr uint32_t ERROR_DLL_INIT_FAILED = 1114;
 // not be found.", 127 "The specified procedure could not be found.", 193
 // "%1 is not a valid Win32 application." (%1 filled with insert when given).
 std::string SystemErrorText(uint32_t code, std::string_view insert = {});
+
+// Whether a module file name ("KERNEL32.DLL", "comctl32.dll", "winspool.drv")
+// names one of the core system libraries the loader provides built in when
+// no file of that name is found.
+bool IsCoreSystemLibrary(std::string_view fileName);
 
 // A resource type or name: a 16-bit id or a string. A string "#123" means
 // id 123, as FindResource takes it.
@@ -53,15 +61,15 @@ struct ResourceData {
 
 // The loaded-module record (what Windows keeps per module).
 struct ModuleRecord {
-  HMODULE handle = 0;         // = load address
-  uint32_t loadBase = 0;      // where the image is mapped
-  uint32_t imageBase = 0;     // preferred base from the file's optional header
+  HMODULE handle = 0;      // = load address
+  uint32_t loadBase = 0;   // where the image is mapped
+  uint32_t imageBase = 0;  // preferred base from the file's optional header
   uint32_t sizeOfImage = 0;
-  uint32_t ntHeaders = 0;     // address of the NT headers in the mapped image
-  std::string fileName;       // full Windows file name
-  std::string baseName;       // file name part, as found on disk
-  bool builtin = false;       // a core system library provided without a file
-  bool dataFile = false;      // mapped with LOAD_LIBRARY_AS_DATAFILE
+  uint32_t ntHeaders = 0;  // address of the NT headers in the mapped image
+  std::string fileName;    // full Windows file name
+  std::string baseName;    // file name part, as found on disk
+  bool builtin = false;    // a core system library provided without a file
+  bool dataFile = false;   // mapped with LOAD_LIBRARY_AS_DATAFILE
   int refCount = 0;
   std::vector<HMODULE> dependencies;  // modules loaded for its imports, one reference each
   std::vector<uint8_t> image;         // SizeOfImage bytes, headers and sections in place
@@ -104,7 +112,8 @@ class Process {
 
   // Resources of a loaded module by type and name (names compare ignoring
   // case, as Windows upper-cases them); the first language entry is taken.
-  std::optional<ResourceData> FindResource(HMODULE module, const ResId& name, const ResId& type) const;
+  std::optional<ResourceData> FindResource(HMODULE module, const ResId& name,
+                                           const ResId& type) const;
 
   // Bounds-checked reads of the address space. Every read must lie inside
   // one mapped image; otherwise EReadError.
