@@ -1,0 +1,29 @@
+#pragma once
+// The system's shared-DLL table and the rewrite of a key's values in a new
+// order.
+#include <string>
+#include <vector>
+
+#include "platform/registry_hive.h"
+
+namespace kx {
+
+// Root HKEY_LOCAL_MACHINE, then "SOFTWARE", "Microsoft", "Windows",
+// "CurrentVersion" one level at a time without creating; on failure the key
+// is closed.
+bool OpenWindowsCurrentVersionKey(RegistryAccessor& reg);
+// Replaces list with the value names of ...\CurrentVersion\SharedDLLs in
+// enumeration order; leaves it alone when the key is missing.
+void ReadSharedDLLNames(std::vector<std::string>& list);
+
+// Rewrites the values of the key open in reg so that they enumerate in the
+// order of newNames: deletes every old name, then writes every new name with
+// its description (REG_SZ). When a deletion fails, the complete new set is
+// still written, so no entry is lost, before "Error removing old known
+// package!" is raised. A key that cannot be reopened for the writes gives
+// "Failed to set data for '%s'".
+void ReplaceKeyValues(RegistryAccessor& reg, const std::vector<std::string>& oldNames,
+                      const std::vector<std::string>& newNames,
+                      const std::vector<std::string>& newDescriptions);
+
+}  // namespace kx
