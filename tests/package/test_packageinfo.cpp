@@ -1,0 +1,144 @@
+// PACKAGEINFO parsing, the flag word and unit flag sets, module kinds and
+// the General Info choices: pure functions over bytes and flag values.
+#include <gtest/gtest.h>
+
+#include "package/GeneralInfo.h"
+#include "package/PackMan.h"
+#include "support/pe_builder.h"
+
+namespace kx {
+namespace {
+
+using test::BuildPackageInfo;
+
+TEST(PackageInfoParse, ZeroRequiredPackagesReadsUnitCountAtOffsetEight) {
+  std::vector<std::pair<uint8_t, std::string>> units;
+  for (int i = 0; i < 101; ++i) units.emplace_back(0, "Unit" + std::to_string(i));
+  auto bytes = BuildPackageInfo(0xC0000000, {}, units);
+  // The count of contained units follows the (empty) required list directly.
+  ASSERT_EQ(bytes[8], 101);
+  PackageInfo info = ParsePackageInfo(bytes, "p.dpl");
+  EXPECT_EQ(info.flags, 0xC0000000u);
+  EXPECT_TRUE(info.requiredPackages.empty());
+  ASSERT_EQ(info.containedUnits.size(), 101u);
+  EXPECT_EQ(info.containedUnits[0].name, "Unit0");
+  EXPECT_EQ(info.containedUnits[100].name, "Unit100");
+}
+
+TEST(PackageInfoParse, EntriesAdvanceByNameLengthPlusHashAndFlagBytes) {
+  auto bytes =
+      BuildPackageInfo(0x40000004, {"vcl30", "vclx30"}, {{0x01, "Main"}, {0x1C, "W"}, {0, "Abc"}});
+  PackageInfo info = ParsePackageInfo(bytes, "p.dpl");
+  EXPECT_EQ(info.requiredPackages, (std::vector<std::string>{"vcl30", "vclx30"}));
+  ASSERT_EQ(info.containedUnits.size(), 3u);
+  EXPECT_EQ(info.containedUnits[0].name, "Main");
+  EXPECT_EQ(info.containedUnits[1].name, "W");
+  EXPECT_EQ(info.containedUnits[1].rawFlags, 0x1C);
+  EXPECT_EQ(info.containedUnits[2].name, "Abc");
+}
+
+TEST(PackageInfoParse, PaddingAfterTheLastEntryIsIgnored) {
+  auto bytes = BuildPackageInfo(0, {"a"}, {{0, "B"}});
+  ASSERT_EQ(bytes.size() % 4, 0u);
+  bytes.insert(bytes.end(), {0, 0, 0, 0});
+  PackageInfo info = ParsePackageInfo(bytes, "p");
+  EXPECT_EQ(info.containedUnits.size(), 1u);
+}
+
+TEST(PackageInfoParse, NegativeCountsReadAsNoEntries) {
+  std::vector<uint8_t> bytes = {0, 0, 0, 0x40, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE, 0xFF, 0xFF, 0xFF};
+  PackageInfo info = ParsePackageInfo(bytes, "p");
+  EXPECT_TRUE(info.requiredPackages.empty());
+  EXPECT_TRUE(info.containedUnits.empty());
+}
+
+TEST(PackageInfoParse, EveryTruncationRaisesTheAccessMessage) {
+  auto bytes = BuildPackageInfo(0x40000000, {"vcl30"}, {{0, "Alpha"}, {0x10, "Beta"}});
+  // The unpadded length: the last byte is Beta's terminator.
+  size_t content = 4 + 4 + (1 + 6) + 4 + (2 + 6) + (2 + 5);
+  for (size_t len = 0; len < content; ++len) {
+    std::span<const uint8_t> part(bytes.data(), len);
+    try {
+      ParsePackageInfo(part, "broken.dpl");
+      ADD_FAILURE() << "no error at length " << len;
+    } catch (const ELoadPackage& e) {
+      EXPECT_STREQ(e.what(), "Cannot access package information for package 'broken.dpl'");
+    }
+  }
+  EXPECT_EQ(
+      ParsePackageInfo(std::span<const uint8_t>(bytes.data(), content), "x").containedUnits.size(),
+      2u);
+}
+
+TEST(PackageInfoParse, HugeCountOnShortDataFailsInsteadOfAllocating) {
+  std::vector<uint8_t> bytes = {0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0x7F, 1, 'a', 0};
+  EXPECT_THROW(ParsePackageInfo(bytes, "p"), ELoadPackage);
+}
+
+TEST(UnitFlags, BitsCopiedAndWeakPackageUnitFromMaskSix) {
+  UnitFlagSet s = UnitFlagSetFromByte(0x1C);
+  EXPECT_FALSE(InSet(s, ufMainUnit));
+  EXPECT_FALSE(InSet(s, ufPackageUnit));
+  EXPECT_TRUE(InSet(s, ufWeakUnit));
+  EXPECT_TRUE(InSet(s, ufOrgWeakUnit));
+  EXPECT_TRUE(InSet(s, ufImplicitUnit));
+  EXPECT_TRUE(InSet(s, ufWeakPackageUnit));
+
+  EXPECT_EQ(UnitFlagSetFromByte(0x02), (1 << ufPackageUnit) | (1 << ufWeakPackageUnit));
+  EXPECT_EQ(UnitFlagSetFromByte(0x10), 1 << ufImplicitUnit);
+  EXPECT_EQ(UnitFlagSetFromByte(0x01), 1 << ufMainUnit);
+  // Bits above the five defined ones are not read.
+  EXPECT_EQ(UnitFlagSetFromByte(0xE0), 0);
+}
+
+TEST(PackageKindSets, FromFlagWords) {
+  EXPECT_EQ(PackageKindFromFlags(0x00000000), 0x34);
+  EXPECT_EQ(PackageKindFromFlags(0x40000006), 0x97);
+  EXPECT_EQ(PackageKindFromFlags(0xC0000001), 0xD8);
+  PackageKindSet run = PackageKindFromFlags(0x40000004);
+  EXPECT_TRUE(InSet(run, pkRunOnly));
+  EXPECT_FALSE(InSet(run, pkDesignOnly));
+  EXPECT_TRUE(InSet(PackageKindFromFlags(0x80000000), pkLibraryModule));
+  EXPECT_FALSE(InSet(PackageKindFromFlags(0x80000000), pkPackageModule));
+}
+
+TEST(ModuleKinds, FromExtensionIgnoringCase) {
+  EXPECT_EQ(ModuleKindFromFileName("C:\\x\\pack.DpL"), mkDPL);
+  EXPECT_EQ(ModuleKindFromFileName("C:\\x\\pack.dpl"), mkDPL);
+  EXPECT_EQ(ModuleKindFromFileName("pack.bpl"), mkBPL);
+  EXPECT_EQ(ModuleKindFromFileName("pack.dll"), mkDLL);
+  EXPECT_EQ(ModuleKindFromFileName("pack"), mkDLL);
+  // A dot in a folder name is not an extension.
+  EXPECT_EQ(ModuleKindFromFileName("C:\\dir.dpl\\pack"), mkDLL);
+  EXPECT_EQ(ModuleKindFromFileName("pack.dpl.bak"), mkDLL);
+  EXPECT_STREQ(DefaultExtensionOf(mkDLL), ".DLL");
+  EXPECT_STREQ(DefaultExtensionOf(mkDPL), ".DPL");
+  EXPECT_STREQ(DefaultExtensionOf(mkBPL), ".BPL");
+}
+
+TEST(GeneralInfoChoices, FlagWordsToComboTexts) {
+  EXPECT_EQ(PackageUsageText(0x40000002), "Design Time");
+  EXPECT_EQ(PackageBuildText(0x40000002), "Always (Implicit)");
+  EXPECT_EQ(PEModuleTypeText(0x40000002), "Package DLL");
+
+  EXPECT_EQ(PackageUsageText(0x40000007), "Run Time");
+  EXPECT_EQ(PackageBuildText(0x40000007), "Never (Explicit)");
+
+  EXPECT_EQ(PackageUsageText(0), "Both Design & Run Time");
+  EXPECT_EQ(PEModuleTypeText(0), "EXEcutable");
+  EXPECT_EQ(PEModuleTypeText(0x80000000), "Library DLL");
+  EXPECT_EQ(PEModuleTypeText(0xC0000000), "Library DLL");
+}
+
+TEST(GeneralInfoChoices, UnitFlagCaptionsAndSortedRequires) {
+  EXPECT_EQ(
+      UnitFlagCaptions(UnitFlagSetFromByte(0x1C)),
+      (std::vector<std::string>{"Weak Unit", "OrgWeak Unit", "Implicit Unit", "WeakPackage Unit"}));
+  EXPECT_EQ(UnitFlagCaptions(UnitFlagSetFromByte(0x01)), (std::vector<std::string>{"Main Unit"}));
+  EXPECT_TRUE(UnitFlagCaptions(0).empty());
+  EXPECT_EQ(SortedRequires({"vclx30", "VCL30", "abc"}),
+            (std::vector<std::string>{"abc", "VCL30", "vclx30"}));
+}
+
+}  // namespace
+}  // namespace kx
