@@ -1,0 +1,96 @@
+// kestrix-cli config: the Delphi 3 IDE settings as the Delphi3 page shows
+// them after start-up. It only reads: nothing is written back, not even the
+// normalised flags the page's fill would store.
+#include <iostream>
+
+#include "cli/cli.h"
+#include "delphi3/D3_Reg.h"
+
+namespace kx::cli {
+namespace {
+
+struct Option {
+  const char* label;
+  const char* jsonName;
+  bool compiling;  // "Compiling", else "Debugging"
+  const char* valueName;
+};
+
+const Option kFlags[] = {
+    {"Show Details", "showDetails", true, kShowPackageDetailsValue},
+    {"Warn On Rebuild", "warnOnRebuild", true, kWarnOnPackageRebuildValue},
+    {"Detailed Exception", "detailedException", false, kDetailedExceptionsValue},
+    {"Fly Over Watches", "flyOverWatches", false, kFlyOverWatchesValue},
+    {"CPU Registers", "cpuRegisters", false, kEnableCPUValue},
+};
+
+int RunConfig(const Args& args) {
+  if (!args.positional.empty()) throw UsageError{"config takes no FILE"};
+  for (const std::string& f : args.flags)
+    if (f != "--json") throw UsageError{"unknown option " + f};
+
+  const bool installed = IsDelphi3Installed();
+  std::string defaultPackage, dllOut, dcpOut, libraryPath;
+  int flags[std::size(kFlags)] = {};
+  std::vector<std::string> known, knownDesc, disabled, disabledDesc, shared;
+  if (installed) {
+    libraryPath = ReadLibrarySearchPath();
+    defaultPackage = ReadAddToPackageName();
+    dllOut = ReadPackageDLLOutputDir();
+    dcpOut = ReadPackageDCPOutputDir();
+    for (size_t i = 0; i < std::size(kFlags); ++i) {
+      const int v = kFlags[i].compiling ? ReadCompilingOption(kFlags[i].valueName)
+                                        : ReadDebuggingOption(kFlags[i].valueName);
+      flags[i] = v != 0 ? 1 : 0;
+    }
+    ReadKnownPackages(known, knownDesc);
+    ReadDisabledPackages(disabled, disabledDesc);
+    ReadSharedPackages(shared);
+  }
+
+  if (args.Has("--json")) {
+    nlohmann::json j;
+    j["delphi3"] = installed;
+    j["defaultPackage"] = J(defaultPackage);
+    for (size_t i = 0; i < std::size(kFlags); ++i) j[kFlags[i].jsonName] = flags[i];
+    j["packDLLOut"] = J(dllOut);
+    j["packDCPOut"] = J(dcpOut);
+    j["libraryPath"] = J(libraryPath);
+    auto packages = [](const std::vector<std::string>& names,
+                       const std::vector<std::string>& descs) {
+      nlohmann::json list = nlohmann::json::array();
+      for (size_t i = 0; i < names.size(); ++i)
+        list.push_back({{"path", J(names[i])},
+                        {"description", J(i < descs.size() ? descs[i] : std::string())}});
+      return list;
+    };
+    j["known"] = packages(known, knownDesc);
+    j["disabled"] = packages(disabled, disabledDesc);
+    j["shared"] = nlohmann::json::array();
+    for (const std::string& s : shared) j["shared"].push_back(J(s));
+    PrintJson(j);
+    return 0;
+  }
+
+  std::cout << "Delphi 3\t" << (installed ? "yes" : "no") << "\n";
+  std::cout << "Default Package\t" << Out(defaultPackage) << "\n";
+  for (size_t i = 0; i < std::size(kFlags); ++i)
+    std::cout << kFlags[i].label << "\t" << flags[i] << "\n";
+  std::cout << "Pack. DLL Out\t" << Out(dllOut) << "\n";
+  std::cout << "Pack. DCP Out\t" << Out(dcpOut) << "\n";
+  std::cout << "Delphi Library Path\t" << Out(libraryPath) << "\n";
+  for (size_t i = 0; i < known.size(); ++i)
+    std::cout << "Known\t" << Out(known[i]) << "\t" << Out(i < knownDesc.size() ? knownDesc[i] : "")
+              << "\n";
+  for (size_t i = 0; i < disabled.size(); ++i)
+    std::cout << "Disabled\t" << Out(disabled[i]) << "\t"
+              << Out(i < disabledDesc.size() ? disabledDesc[i] : "") << "\n";
+  for (const std::string& s : shared) std::cout << "Shared\t" << Out(s) << "\n";
+  return 0;
+}
+
+}  // namespace
+
+KX_CLI_COMMAND("config", "config [--json]", {}, RunConfig);
+
+}  // namespace kx::cli
