@@ -95,7 +95,9 @@ DriveMap DriveMap::RootOnly() {
   return map;
 }
 
-void DriveMap::Map(char letter, const fs::path& hostRoot) { roots_[UpperLetter(letter)] = hostRoot; }
+void DriveMap::Map(char letter, const fs::path& hostRoot) {
+  roots_[UpperLetter(letter)] = hostRoot;
+}
 
 std::string DriveMap::Letters() const {
   std::string out;

@@ -46,7 +46,8 @@ std::optional<FileInformation> HostInformation(const fs::path& host, const std::
   }
   // As Wine shows them: no write permission for anyone means read-only, and
   // a name starting with '.' is hidden.
-  if ((sx.stx_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) info.attributes |= FILE_ATTRIBUTE_READONLY;
+  if ((sx.stx_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+    info.attributes |= FILE_ATTRIBUTE_READONLY;
   if (!name.empty() && name[0] == '.' && name != "." && name != "..")
     info.attributes |= FILE_ATTRIBUTE_HIDDEN;
   if (info.attributes == 0) info.attributes = FILE_ATTRIBUTE_NORMAL;
@@ -121,9 +122,11 @@ bool MatchesMask(std::string_view name, std::string_view mask) {
   // Wildcards with the FindFirstFile meaning: '*' any run; '?' one character
   // other than '.', or nothing at a '.' or at the end of the name; a '.'
   // followed by a wildcard or ending the mask also matches the end of the
-  // name ("*.*" matches "README", "VCL30.*" matches "VCL30").
+  // name ("*.*" matches "README", "VCL30.*" matches "VCL30", "*." matches
+  // names without an extension).
   const size_t n = name.size();
   const size_t m = mask.size();
+  const size_t lastDot = name.rfind('.');
   // can[i][j]: mask from i matches name from j.
   std::vector<std::vector<char>> can(m + 1, std::vector<char>(n + 1, 0));
   can[m][n] = 1;
@@ -132,7 +135,9 @@ bool MatchesMask(std::string_view name, std::string_view mask) {
     for (size_t j = n + 1; j-- > 0;) {
       bool ok = false;
       if (c == '*') {
-        ok = can[i + 1][j] || (j < n && can[i][j + 1]);
+        // A '*' before a '.' does not run past the name's last '.'.
+        const bool dosStar = i + 1 < m && mask[i + 1] == '.';
+        ok = can[i + 1][j] || (j < n && !(dosStar && j == lastDot) && can[i][j + 1]);
       } else if (c == '?') {
         if (j < n && name[j] != '.') {
           ok = can[i + 1][j + 1];
@@ -198,7 +203,8 @@ std::optional<std::vector<uint8_t>> ReadFileBytes(std::string_view windowsPath) 
   if (fs::is_directory(*host, ec)) return std::nullopt;
   std::ifstream in(*host, std::ios::binary);
   if (!in) return std::nullopt;
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
   if (in.bad()) return std::nullopt;
   return bytes;
 }
@@ -211,7 +217,8 @@ void WriteFileBytes(std::string_view windowsPath, std::string_view bytes) {
   const auto existing = fs::status(*host, ec);
   if (fs::is_directory(existing)) throw EFOpenError(error);
 
-  std::string temp = (host->parent_path() / ("." + host->filename().string() + ".kx-XXXXXX")).string();
+  std::string temp =
+      (host->parent_path() / ("." + host->filename().string() + ".kx-XXXXXX")).string();
   const int fd = mkstemp(temp.data());
   if (fd < 0) throw EFOpenError(error);
   bool ok = true;
@@ -250,7 +257,8 @@ std::optional<FileTime> FileTimeToLocalFileTime(FileTime utc) {
   const time_t now = time(nullptr);
   struct tm local {};
   if (localtime_r(&now, &local) == nullptr) return std::nullopt;
-  const int64_t bias = static_cast<int64_t>(local.tm_gmtoff) * static_cast<int64_t>(kTicksPerSecond);
+  const int64_t bias =
+      static_cast<int64_t>(local.tm_gmtoff) * static_cast<int64_t>(kTicksPerSecond);
   if (bias < 0 && utc < static_cast<uint64_t>(-bias)) return std::nullopt;
   const uint64_t result = utc + static_cast<uint64_t>(bias);
   if (bias > 0 && result < utc) return std::nullopt;
@@ -284,7 +292,8 @@ double DosDateTimeToDateTime(DosDateTime dos) {
   const unsigned second = (dos.time & 31) * 2;
   if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month))
     throw Exception("Invalid argument to date encode");
-  if (hour >= 24 || minute >= 60 || second >= 60) throw Exception("Invalid argument to time encode");
+  if (hour >= 24 || minute >= 60 || second >= 60)
+    throw Exception("Invalid argument to time encode");
   const int64_t days = DaysFromCivil(year, month, day) - DaysFromCivil(1899, 12, 30);
   const double ms = (hour * 3600.0 + minute * 60.0 + second) * 1000.0;
   return static_cast<double>(days) + ms / 86400000.0;

@@ -8,9 +8,9 @@ namespace {
 
 const char* const kShortMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                     "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-const char* const kLongMonths[] = {"January", "February", "March",     "April",
-                                   "May",     "June",     "July",      "August",
-                                   "September", "October", "November", "December"};
+const char* const kLongMonths[] = {"January",   "February", "March",    "April",
+                                   "May",       "June",     "July",     "August",
+                                   "September", "October",  "November", "December"};
 const char* const kShortDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 const char* const kLongDays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                                  "Thursday", "Friday", "Saturday"};
@@ -112,22 +112,33 @@ std::string FormatDateTimePattern(double dateValue, const std::string& pattern,
     while (i + run < n && pattern[i + run] == c) ++run;
     switch (c) {
       case 'd':
-        if (run == 1) out += Number(p.day, 1);
-        else if (run == 2) out += Number(p.day, 2);
-        else if (run == 3) out += kShortDays[p.weekDay];
-        else out += kLongDays[p.weekDay];
+        if (run == 1)
+          out += Number(p.day, 1);
+        else if (run == 2)
+          out += Number(p.day, 2);
+        else if (run == 3)
+          out += kShortDays[p.weekDay];
+        else
+          out += kLongDays[p.weekDay];
         break;
       case 'M':
-        if (run == 1) out += Number(p.month, 1);
-        else if (run == 2) out += Number(p.month, 2);
-        else if (run == 3) out += kShortMonths[p.month - 1];
-        else out += kLongMonths[p.month - 1];
+        if (run == 1)
+          out += Number(p.month, 1);
+        else if (run == 2)
+          out += Number(p.month, 2);
+        else if (run == 3)
+          out += kShortMonths[p.month - 1];
+        else
+          out += kLongMonths[p.month - 1];
         break;
       case 'y': {
         const int64_t y = p.year;
-        if (run == 1) out += Number(((y % 100) + 100) % 100, 1);
-        else if (run == 2) out += Number(((y % 100) + 100) % 100, 2);
-        else out += Number(y, 4);
+        if (run == 1)
+          out += Number(((y % 100) + 100) % 100, 1);
+        else if (run == 2)
+          out += Number(((y % 100) + 100) % 100, 2);
+        else
+          out += Number(y, 4);
         break;
       }
       case 'h': {

@@ -53,11 +53,16 @@ char FileNameUpper(char c) {
   if (b >= 'a' && b <= 'z') return static_cast<char>(b - 0x20);
   if (b >= 0xE0 && b <= 0xFE && b != 0xF7) return static_cast<char>(b - 0x20);
   switch (b) {
-    case 0x9A: return static_cast<char>(0x8A);  // s caron
-    case 0x9C: return static_cast<char>(0x8C);  // oe
-    case 0x9E: return static_cast<char>(0x8E);  // z caron
-    case 0xFF: return static_cast<char>(0x9F);  // y diaeresis
-    default: return c;
+    case 0x9A:
+      return static_cast<char>(0x8A);  // s caron
+    case 0x9C:
+      return static_cast<char>(0x8C);  // oe
+    case 0x9E:
+      return static_cast<char>(0x8E);  // z caron
+    case 0xFF:
+      return static_cast<char>(0x9F);  // y diaeresis
+    default:
+      return c;
   }
 }
 

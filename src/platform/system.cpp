@@ -69,40 +69,94 @@ std::optional<std::string> PosixToWindowsPattern(const std::string& fmt) {
       conv = fmt[i];
       if (noPad) {
         switch (conv) {
-          case 'd': out += "d"; continue;
-          case 'm': out += "M"; continue;
-          case 'H': out += "H"; continue;
-          case 'I': out += "h"; continue;
-          default: break;
+          case 'd':
+            out += "d";
+            continue;
+          case 'm':
+            out += "M";
+            continue;
+          case 'H':
+            out += "H";
+            continue;
+          case 'I':
+            out += "h";
+            continue;
+          default:
+            break;
         }
       }
     }
     switch (conv) {
-      case 'd': out += "dd"; break;
-      case 'e': out += "d"; break;
-      case 'm': out += "MM"; break;
+      case 'd':
+        out += "dd";
+        break;
+      case 'e':
+        out += "d";
+        break;
+      case 'm':
+        out += "MM";
+        break;
       case 'b':
-      case 'h': out += "MMM"; break;
-      case 'B': out += "MMMM"; break;
-      case 'a': out += "ddd"; break;
-      case 'A': out += "dddd"; break;
-      case 'y': out += "yy"; break;
-      case 'Y': out += "yyyy"; break;
-      case 'H': out += "HH"; break;
-      case 'k': out += "H"; break;
-      case 'I': out += "hh"; break;
-      case 'l': out += "h"; break;
-      case 'M': out += "mm"; break;
-      case 'S': out += "ss"; break;
+      case 'h':
+        out += "MMM";
+        break;
+      case 'B':
+        out += "MMMM";
+        break;
+      case 'a':
+        out += "ddd";
+        break;
+      case 'A':
+        out += "dddd";
+        break;
+      case 'y':
+        out += "yy";
+        break;
+      case 'Y':
+        out += "yyyy";
+        break;
+      case 'H':
+        out += "HH";
+        break;
+      case 'k':
+        out += "H";
+        break;
+      case 'I':
+        out += "hh";
+        break;
+      case 'l':
+        out += "h";
+        break;
+      case 'M':
+        out += "mm";
+        break;
+      case 'S':
+        out += "ss";
+        break;
       case 'p':
-      case 'P': out += "tt"; break;
-      case 'T': out += "HH:mm:ss"; break;
-      case 'R': out += "HH:mm"; break;
-      case 'r': out += "hh:mm:ss tt"; break;
-      case 'D': out += "MM/dd/yy"; break;
-      case 'F': out += "yyyy-MM-dd"; break;
-      case '%': out += '%'; break;
-      default: return std::nullopt;
+      case 'P':
+        out += "tt";
+        break;
+      case 'T':
+        out += "HH:mm:ss";
+        break;
+      case 'R':
+        out += "HH:mm";
+        break;
+      case 'r':
+        out += "hh:mm:ss tt";
+        break;
+      case 'D':
+        out += "MM/dd/yy";
+        break;
+      case 'F':
+        out += "yyyy-MM-dd";
+        break;
+      case '%':
+        out += '%';
+        break;
+      default:
+        return std::nullopt;
     }
   }
   return out;
