@@ -1,10 +1,50 @@
+// Kestrix, the desktop tool: creates the main window, then the progress
+// window, and runs the message loop. It takes no command-line arguments of
+// its own (Qt's, such as -platform, still apply).
+#include "app/Main.h"
+
 #include <QApplication>
-#include <QMainWindow>
+#include <exception>
+
+#include "app/MeterDlg.h"
+#include "app/QtPrompts.h"
+
+namespace {
+
+// The last line of defence: an exception that escapes an event handler is
+// shown in the application's error box instead of ending the program.
+class KestrixApplication : public QApplication {
+ public:
+  using QApplication::QApplication;
+  kx::gui::QtPrompts* prompts = nullptr;
+
+  bool notify(QObject* receiver, QEvent* event) override {
+    try {
+      return QApplication::notify(receiver, event);
+    } catch (const std::exception& e) {
+      if (prompts != nullptr) prompts->Error(e.what());
+    }
+    return false;
+  }
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  QMainWindow w;
-  w.setWindowTitle("Kestrix v00.7.1 for Delphi3");
-  w.show();
-  return app.exec();
+  KestrixApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Kestrix"));
+  kx::gui::QtPrompts prompts;
+  app.prompts = &prompts;
+  int result = 0;
+  {
+    kx::gui::TPackageForm form(prompts);
+    prompts.setParent(&form);
+    kx::gui::TMeterForm meter;
+    form.SetMeter(&meter);
+    form.show();
+    result = QApplication::exec();
+    form.SetMeter(nullptr);
+  }
+  app.prompts = nullptr;
+  return result;
 }

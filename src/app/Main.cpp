@@ -1,0 +1,330 @@
+#include "app/Main.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QTabBar>
+
+#include "app/DCPPage.h"
+#include "app/DPKPage.h"
+#include "app/Delphi3Page.h"
+#include "app/DeployPage.h"
+#include "app/ExportPage.h"
+#include "app/FindPage.h"
+#include "app/GenInfoPage.h"
+#include "app/ImportPage.h"
+#include "app/ResourcesPage.h"
+#include "app/StructurePage.h"
+#include "delphi3/D3_Reg.h"
+#include "delphi3/SearchPath.h"
+#include "delphi3/SysPackg.h"
+#include "platform/activity_log.h"
+#include "platform/formats.h"
+#include "platform/system.h"
+
+namespace kx::gui {
+
+const char* const kStartupCaption = "Kestrix v00.7.1 for Delphi3";
+const char* const kLoadedCaptionPrefix = "Kestrix v00.7.1 - ";
+const char* const kAboutText =
+    "Kestrix v00.7.1 for Delphi3\r\n"
+    "\r\n"
+    "Inspects Delphi 3 package libraries and compiled packages, writes package\r\n"
+    "sources, works out what an application needs at start-up and edits the\r\n"
+    "IDE's package configuration.\r\n"
+    "\r\n"
+    "Runs on Linux through a Wine-style prefix. No code from the files it opens\r\n"
+    "is ever run.";
+const char* const kNoDelphi3Warning =
+    "Kestrix didn't found Delphi3.\r\nSome features will be not available !";
+const char* const kNotDelphi3PackageWarning =
+    "This is not a Delphi3 package.\r\nSome powerful features will be not available!";
+
+TPackageForm::TPackageForm(AppPrompts& prompts, QWidget* parent)
+    : QMainWindow(parent), prompts_(prompts) {
+  setObjectName(QStringLiteral("PackageForm"));
+  OpenDialog.title = "Open Package...";
+  OpenDialog.filter =
+      "Delphi v3 Package (*.DPL)|*.DPL|C++Builder v3 Package (*.BPL)|*.BPL|Dynamic Link "
+      "Library (*.DLL)|*.DLL|Windows Executable (*.EXE)|*.EXE|All Files (*.*)|*.*";
+  OpenDialog.hideReadOnly = true;
+  BuildWindow();
+  FormCreate();
+}
+
+TPackageForm::~TPackageForm() { FormDestroy(); }
+
+void TPackageForm::BuildWindow() {
+  // A window with system menu, minimise, maximise, help and close buttons.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                 Qt::WindowContextHelpButtonHint | Qt::WindowCloseButtonHint);
+  MainPageControl = new QTabWidget(this);
+  MainPageControl->setObjectName(QStringLiteral("MainPageControl"));
+  MainPageControl->setUsesScrollButtons(false);
+  GenInfoTabSheet = new TGenInfoPage(*this);
+  ClassesTabSheet = new TStructurePage(*this);
+  ExportTabSheet = new TExportPage(*this);
+  ImportTabSheet = new TImportPage(*this);
+  ResourcesTabSheet = new TResourcesPage(*this);
+  DPKTabSheet = new TDPKPage(*this);
+  DCPDCUTabSheet = new TDCPPage(*this);
+  DeployEXETabSheet = new TDeployPage(*this);
+  FindTabSheet = new TFindPage(*this);
+  SystemTabSheet = new TDelphi3Page(*this);
+  MainPageControl->addTab(GenInfoTabSheet, QStringLiteral("General Info"));
+  MainPageControl->addTab(ClassesTabSheet, QStringLiteral("Structure"));
+  MainPageControl->addTab(ExportTabSheet, QStringLiteral("Export"));
+  MainPageControl->addTab(ImportTabSheet, QStringLiteral("Import"));
+  MainPageControl->addTab(ResourcesTabSheet, QStringLiteral("Resources"));
+  MainPageControl->addTab(DPKTabSheet, QStringLiteral("DPK"));
+  MainPageControl->addTab(DCPDCUTabSheet, QStringLiteral("DCP"));
+  MainPageControl->addTab(DeployEXETabSheet, QStringLiteral("Deploy"));
+  MainPageControl->addTab(FindTabSheet, QStringLiteral("SmartFind"));
+  MainPageControl->addTab(SystemTabSheet, QStringLiteral("Delphi3"));
+  MainPageControl->setCurrentIndex(0);
+  // Qt has no caption-bar buttons: "About" sits at the right end of the
+  // page tabs, just below the title bar.
+  AboutBtn = new QToolButton(MainPageControl);
+  AboutBtn->setObjectName(QStringLiteral("AboutBtn"));
+  AboutBtn->setText(QStringLiteral("About"));
+  AboutBtn->setToolTip(QStringLiteral("About Kestrix"));
+  AboutBtn->setAutoRaise(true);
+  MainPageControl->setCornerWidget(AboutBtn, Qt::TopRightCorner);
+  setCentralWidget(MainPageControl);
+  resize(800, 580);
+  SetPageEnabled(SystemTabSheet, false);
+  connect(AboutBtn, &QToolButton::clicked, this, [this] { Handle([this] { AboutBtnClick(); }); });
+  connect(MainPageControl, &QTabWidget::currentChanged, this,
+          &TPackageForm::MainPageControlCurrentChanged);
+}
+
+void TPackageForm::FormCreate() {
+  FirstActivation = true;
+  OnPackCount = 0;
+  OffPackCount = 0;
+  LostPackCount = 0;
+  Busy = false;
+  OpenLog();
+  LogLine("*** Initailizing Form...");
+  try {
+    LogLine("** Setting Main Page...");
+    SetActivePage(GenInfoTabSheet);
+    SystemDirectory = Sys().SystemDirectory().substr(0, 260);
+    Delphi3Installed = IsDelphi3Installed();
+    LogLine(Delphi3Installed ? "*** Delphi3 Keys are installed!"
+                             : "*** Delphi3 Keys are not installed!");
+    LogLine("** Expanding Path...");
+    if (Delphi3Installed) {
+      SearchPathState state;
+      state.SystemDirectory = SystemDirectory;
+      ExpandSearchPath(state);
+      DelphiSearchPath = state.DelphiSearchPath;
+      OriginalPath = state.OriginalPath;
+      ExpandedPath = state.ExpandedPath;
+      pathExpanded_ = true;
+    }
+  } catch (const std::exception&) {
+    LogLine("** Expanding Path...ERROR!");
+  }
+  try {
+    LogLine("** Reading System Packages Options...");
+    SystemInfoPending = true;
+    setWindowTitle(QString::fromLatin1(kStartupCaption));
+    SetApplicationTitle(QString::fromLatin1(kStartupCaption));
+    Module = std::make_unique<TPackageModuleInfo>();
+    ExportsPending = true;
+    ResourcesPending = true;
+    KnownPackNames.clear();
+    KnownPackDescriptions.clear();
+    DisabledPackNames.clear();
+    DisabledPackDescriptions.clear();
+    SharedPackNames.clear();
+    StdRunTimePackages.clear();
+    StdDesignTimePackages.clear();
+    if (Delphi3Installed) {
+      SystemTabSheet->ReadOptions();
+      AddRunTimePackages(StdRunTimePackages);
+      AddDesignTimePackages(StdDesignTimePackages);
+      ReadKnownPackages(KnownPackNames, KnownPackDescriptions);
+      ReadDisabledPackages(DisabledPackNames, DisabledPackDescriptions);
+      ReadSharedPackages(SharedPackNames);
+      SetPageEnabled(SystemTabSheet, true);
+    } else {
+      LogLine("*** Delphi3 is not installed!");
+      prompts_.WarningOk(kNoDelphi3Warning);
+    }
+  } catch (const std::exception&) {
+    LogLine("*** Initailizing ERROR: TPackageForm.FormCreate(Sender: TObject);");
+  }
+  // Whatever failed above, the window needs its module object.
+  if (!Module) Module = std::make_unique<TPackageModuleInfo>();
+  LogLine("*** Initailizing Form...OK");
+}
+
+void TPackageForm::FormActivate() {
+  if (!FirstActivation) return;
+  FirstActivation = false;
+  AboutBtnClick();
+}
+
+void TPackageForm::FormDestroy() {
+  // Unloads the loaded module (its destructor never throws).
+  Module.reset();
+  StdRunTimePackages.clear();
+  StdDesignTimePackages.clear();
+  KnownPackNames.clear();
+  KnownPackDescriptions.clear();
+  DisabledPackNames.clear();
+  DisabledPackDescriptions.clear();
+  SharedPackNames.clear();
+  try {
+    LogLine("** Shrinking Path...");
+    // Only an expansion that took place is undone: after a failed one
+    // OriginalPath may be empty, and restoring it would wipe PATH.
+    if (Delphi3Installed && pathExpanded_) {
+      SearchPathState state;
+      state.SystemDirectory = SystemDirectory;
+      state.DelphiSearchPath = DelphiSearchPath;
+      state.OriginalPath = OriginalPath;
+      state.ExpandedPath = ExpandedPath;
+      RestoreSearchPath(state);
+    }
+  } catch (const std::exception&) {
+    LogLine("** Shrinking Path...ERROR!");
+  }
+  CloseLog();
+}
+
+void TPackageForm::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::ActivationChange && isActiveWindow())
+    Handle([this] { FormActivate(); });
+}
+
+void TPackageForm::ProcessMessages() {
+  if (processMessages_) {
+    processMessages_();
+    return;
+  }
+  QCoreApplication::processEvents();
+}
+
+void TPackageForm::Handle(const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (const std::exception& e) {
+    ShowException(e);
+  }
+}
+
+void TPackageForm::ShowException(const std::exception& e) { prompts_.Error(e.what()); }
+
+void TPackageForm::AboutBtnClick() { prompts_.Message(kAboutText); }
+
+void TPackageForm::LoadBtnClick() {
+  const std::optional<std::string> chosen = prompts_.OpenFile(OpenDialog);
+  if (chosen) LoadPackageModule(*chosen);
+}
+
+void TPackageForm::ResetPackagePages() {
+  Module->Clear();
+  ExportsPending = true;
+  ResourcesPending = true;
+  GenInfoTabSheet->Reset();
+  ClassesTabSheet->Reset();
+  ResourcesTabSheet->Reset();
+  ExportTabSheet->Reset();
+  DPKTabSheet->Reset();
+  ImportTabSheet->Reset();
+}
+
+void TPackageForm::LoadPackageModule(const std::string& fileName) {
+  ProcessMessages();
+  if (Module->Loaded()) ResetPackagePages();
+  Module->Load(fileName);
+  DPKTabSheet->DPKViewBtn->setEnabled(true);
+  DPKTabSheet->DPKFromDPLBtn->setEnabled(true);
+  if (GenInfoTabSheet->FileNameEdit->text() != FromCore(fileName))
+    GenInfoTabSheet->FileNameEdit->setText(FromCore(Module->FileName));
+  GenInfoTabSheet->DescriptionEdit->setText(FromCore(Module->GetDescription()));
+  GenInfoTabSheet->DescriptionEdit->setCursorPosition(0);
+  setWindowTitle(FromCore(kLoadedCaptionPrefix + ("\"" + Module->FileName + "\"")));
+  ProcessMessages();
+  GenInfoTabSheet->CheckContentBtnClick();
+  TStatusPanels* status = GenInfoTabSheet->GenInfoStatusBar;
+  status->setPanelText(0, FromCore("File Size: " + FormatByteCount(Module->FileSize) + " bytes"));
+  status->setPanelText(1, FromCore("File Date: " + FormatShortDate(Module->FileDate)));
+  status->setPanelText(2, FromCore("File Time: " + FormatLongTime(Module->FileDate)));
+  if (Module->Kind != mkDPL) {
+    SetPageEnabled(ClassesTabSheet, false);
+    SetPageEnabled(DPKTabSheet, false);
+    prompts_.WarningOk(kNotDelphi3PackageWarning);
+  } else {
+    SetPageEnabled(ClassesTabSheet, true);
+    SetPageEnabled(DPKTabSheet, true);
+    DCPDCUTabSheet->LoadDCPForModule();
+    DPKTabSheet->DPKViewBtnClick();
+  }
+  Module->ReadExportTables();
+}
+
+void TPackageForm::ShowNamesBtnClick() {
+  if (!Module || !Module->Loaded()) return;
+  ExportsPending = false;
+  // The export list, the import list and the structure tree are filled
+  // here from ShowNames (package/PackPages.h) by the export, import and
+  // structure pages.
+}
+
+void TPackageForm::ShowResources() {
+  // The resource tree is filled here from Module->ReadResources and
+  // ShowResourceTree (package/PackPages.h) by the resource page.
+}
+
+void TPackageForm::InitSystemInfo() { SystemTabSheet->InitSystemInfo(); }
+
+void TPackageForm::MainPageControlChange() {
+  if (!Module) return;
+  const QWidget* page = ActivePage();
+  if (page == nullptr) return;
+  const QString name = page->objectName();
+  if ((name == QLatin1String("ExportTabSheet") || name == QLatin1String("ImportTabSheet") ||
+       name == QLatin1String("ClassesTabSheet")) &&
+      ExportsPending && Module->Loaded())
+    ShowNamesBtnClick();
+  if (name == QLatin1String("SystemTabSheet") && SystemInfoPending) InitSystemInfo();
+  if (name == QLatin1String("ResourcesTabSheet") && ResourcesPending && Module->Loaded()) {
+    ResourcesPending = false;
+    ShowResources();
+  }
+}
+
+void TPackageForm::MainPageControlCurrentChanged(int index) {
+  if (revertingPage_) return;
+  if (!MainPageControlChanging()) {
+    // The tab bar has already moved (mouse, keyboard or code); put it and
+    // the page back. Signals stay connected so bar and page never drift.
+    revertingPage_ = true;
+    MainPageControl->setCurrentIndex(shownPage_);
+    revertingPage_ = false;
+    return;
+  }
+  shownPage_ = index;
+  Handle([this] { MainPageControlChange(); });
+}
+
+void TPackageForm::SetActivePage(QWidget* page) { MainPageControl->setCurrentWidget(page); }
+
+QWidget* TPackageForm::ActivePage() const { return MainPageControl->currentWidget(); }
+
+void TPackageForm::SetPageEnabled(QWidget* page, bool enabled) {
+  page->setEnabled(enabled);
+  const int index = MainPageControl->indexOf(page);
+  if (index < 0) return;
+  MainPageControl->tabBar()->setTabTextColor(
+      index, enabled ? QColor() : palette().color(QPalette::Disabled, QPalette::WindowText));
+}
+
+bool TPackageForm::PageEnabled(QWidget* page) const { return page->isEnabled(); }
+
+}  // namespace kx::gui

@@ -1,0 +1,149 @@
+#pragma once
+// The main window: ten tabbed pages, the one package module object, the
+// search-path adjustment and the Delphi 3 package lists for the whole run,
+// and the load flow that every "load" button of the tool funnels into.
+#include <QMainWindow>
+#include <QTabWidget>
+#include <QToolButton>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/QtPrompts.h"
+#include "package/PackMan.h"
+#include "platform/ui.h"
+
+namespace kx::gui {
+
+class TGenInfoPage;
+class TStructurePage;
+class TExportPage;
+class TImportPage;
+class TResourcesPage;
+class TDPKPage;
+class TDCPPage;
+class TDeployPage;
+class TFindPage;
+class TDelphi3Page;
+
+// "Kestrix v00.7.1 for Delphi3": the start-up caption and application title.
+extern const char* const kStartupCaption;
+// Followed by the quoted file name of the loaded module.
+extern const char* const kLoadedCaptionPrefix;
+// The About text; its first line is the start-up caption.
+extern const char* const kAboutText;
+extern const char* const kNoDelphi3Warning;
+extern const char* const kNotDelphi3PackageWarning;
+
+class TPackageForm : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // Runs the start-up sequence (FormCreate); questions and notices go
+  // through prompts, which must outlive the window.
+  explicit TPackageForm(AppPrompts& prompts, QWidget* parent = nullptr);
+  // Runs the shut-down sequence (FormDestroy).
+  ~TPackageForm() override;
+
+  // The progress window is created after the main window and handed in.
+  void SetMeter(ProgressMeter* meter) { meter_ = meter; }
+  ProgressMeter& Meter() { return meter_ != nullptr ? *meter_ : nullMeter_; }
+  AppPrompts& Dialogs() { return prompts_; }
+  // "Let pending window messages run" (QCoreApplication::processEvents
+  // unless replaced).
+  void ProcessMessages();
+  void SetProcessMessages(ProcessMessagesFn fn) { processMessages_ = std::move(fn); }
+  ProcessMessagesFn MessagePump() {
+    return [this] { ProcessMessages(); };
+  }
+
+  // The load flow: resets the package pages, loads fileName and fills the
+  // General Info page. A failed load raises the loader's exception; the
+  // pages stay reset, caption and file name edit keep their values.
+  void LoadPackageModule(const std::string& fileName);
+  // The ellipsis of FileNameEdit: asks for a file and loads it.
+  void LoadBtnClick();
+  // Fills Export, Import and Structure together (first visit after a load).
+  void ShowNamesBtnClick();
+  // Fills the resource tree (first visit of Resources after a load).
+  void ShowResources();
+  // Builds the known packages view (first visit of Delphi3).
+  void InitSystemInfo();
+  void AboutBtnClick();
+
+  // Page changes are allowed exactly when Busy is clear.
+  bool MainPageControlChanging() const { return !Busy; }
+  // Lazy filling after a page change.
+  void MainPageControlChange();
+  // Makes the page active (refused while Busy, like every page change).
+  void SetActivePage(QWidget* page);
+  QWidget* ActivePage() const;
+  // A disabled page can still be selected; its controls do not respond.
+  void SetPageEnabled(QWidget* page, bool enabled);
+  bool PageEnabled(QWidget* page) const;
+
+  // Runs an event handler; an exception that leaves it is shown in the
+  // application's error box.
+  void Handle(const std::function<void()>& handler);
+  void ShowException(const std::exception& e);
+
+  // The open dialog of the ellipsis button.
+  FileDialogSpec OpenDialog;
+
+  std::unique_ptr<TPackageModuleInfo> Module;
+  bool FirstActivation = true;
+  bool Busy = false;
+  bool ExportsPending = false;
+  bool ResourcesPending = false;
+  bool SystemInfoPending = false;
+  bool Delphi3Installed = false;
+  std::string DelphiSearchPath;
+  std::string SystemDirectory;
+  std::string OriginalPath;
+  std::string ExpandedPath;
+  std::vector<std::string> KnownPackNames;
+  std::vector<std::string> KnownPackDescriptions;
+  std::vector<std::string> DisabledPackNames;
+  std::vector<std::string> DisabledPackDescriptions;
+  std::vector<std::string> SharedPackNames;
+  std::vector<std::string> StdRunTimePackages;
+  std::vector<std::string> StdDesignTimePackages;
+  int OnPackCount = 0;
+  int OffPackCount = 0;
+  int LostPackCount = 0;
+
+  QTabWidget* MainPageControl;
+  QToolButton* AboutBtn;
+  TGenInfoPage* GenInfoTabSheet;
+  TStructurePage* ClassesTabSheet;
+  TExportPage* ExportTabSheet;
+  TImportPage* ImportTabSheet;
+  TResourcesPage* ResourcesTabSheet;
+  TDPKPage* DPKTabSheet;
+  TDCPPage* DCPDCUTabSheet;
+  TDeployPage* DeployEXETabSheet;
+  TFindPage* FindTabSheet;
+  TDelphi3Page* SystemTabSheet;
+
+ protected:
+  void changeEvent(QEvent* event) override;
+
+ private:
+  void BuildWindow();
+  void FormCreate();
+  void FormActivate();
+  void FormDestroy();
+  void ResetPackagePages();
+  void MainPageControlCurrentChanged(int index);
+
+  AppPrompts& prompts_;
+  ProgressMeter* meter_ = nullptr;
+  NullMeter nullMeter_;
+  ProcessMessagesFn processMessages_;
+  int shownPage_ = 0;
+  bool revertingPage_ = false;
+  bool pathExpanded_ = false;
+};
+
+}  // namespace kx::gui

@@ -1,0 +1,51 @@
+#pragma once
+// Helpers for the window tests: prompts that answer from a script and
+// record what was asked, and input events sent the way a user makes them.
+#include <QPoint>
+#include <QWidget>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/QtPrompts.h"
+
+namespace kx::test {
+
+class ScriptedPrompts : public gui::AppPrompts {
+ public:
+  struct Asked {
+    std::string kind;  // "WarningOk", "WarningOkCancel", "WarningYesNo", "Message", "Error",
+                       // "OpenFile", "SaveFile", "SelectFolder"
+    std::string text;  // the message, or the dialog's title
+  };
+
+  void WarningOk(const std::string& text) override { asked.push_back({"WarningOk", text}); }
+  PromptResult WarningOkCancel(const std::string& text) override;
+  PromptResult WarningYesNo(const std::string& text) override;
+  void Message(const std::string& text) override { asked.push_back({"Message", text}); }
+  void Error(const std::string& text) override { asked.push_back({"Error", text}); }
+  std::optional<std::string> OpenFile(const FileDialogSpec& spec) override;
+  std::optional<std::string> SaveFile(const FileDialogSpec& spec) override;
+  std::optional<std::string> SelectFolder(const std::string& title,
+                                          const std::string& initialDir) override;
+
+  // How many prompts of a kind were shown (and with the given text).
+  int Count(const std::string& kind) const;
+  int Count(const std::string& kind, const std::string& text) const;
+  void Forget() { asked.clear(); }
+
+  std::vector<Asked> asked;
+  std::vector<FileDialogSpec> dialogs;
+  std::deque<PromptResult> answers;                    // Cancel / No when empty
+  std::deque<std::optional<std::string>> fileAnswers;  // cancelled when empty
+};
+
+// Mouse press and release at a point of a widget (left button).
+void Click(QWidget* widget, QPoint pos);
+// A double click at a point of a widget.
+void DoubleClick(QWidget* widget, QPoint pos);
+// A key press and release sent to a widget.
+void PressKey(QWidget* widget, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+
+}  // namespace kx::test
