@@ -9,6 +9,8 @@ rm -rf build-test build-asan
 cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build-test -j2
 ctest --test-dir build-test --output-on-failure -j2 --timeout 300
+# The committed fixtures' export and import tables against two independent PE parsers.
+tools/check-fixtures.sh
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKESTRIX_GUI=OFF -DKESTRIX_BENCH=OFF \
   -DKESTRIX_SANITIZE=ON -DCMAKE_CXX_FLAGS=-O1
 cmake --build build-asan -j2

@@ -3,8 +3,9 @@
 # Usage: scripts/deps.sh build|run
 set -euo pipefail
 pkgs=(build-essential cmake pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
-      nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core)
-[ "${1:-build}" = run ] && pkgs+=(xauth)
+      nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core python3 python3-pefile pev)
+[ "${1:-build}" = run ] && pkgs=(build-essential cmake pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
+      nlohmann-json3-dev fonts-dejavu-core)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
