@@ -22,8 +22,8 @@ class DriveMap {
   std::string Letters() const;
   std::optional<std::filesystem::path> HostRoot(char letter) const;
 
-  // In a 64-bit prefix we are a 32-bit process: <drive>\windows\system32
-  // resolves to <drive>/windows/syswow64.
+  // In a 64-bit prefix we are a 32-bit process: C:\windows\system32
+  // resolves to <drive_c>/windows/syswow64 (the system drive only, as Wine).
   void SetWow64Redirection(bool on) { wow64_ = on; }
   bool Wow64Redirection() const { return wow64_; }
 

@@ -211,9 +211,15 @@ std::optional<std::vector<uint8_t>> ReadFileBytes(std::string_view windowsPath) 
 
 void WriteFileBytes(std::string_view windowsPath, std::string_view bytes) {
   const std::string error = "Cannot create file " + std::string(windowsPath);
-  const auto host = Sys().ToHost(windowsPath);
+  auto host = Sys().ToHost(windowsPath);
   if (!host || host->filename().empty()) throw EFOpenError(error);
   std::error_code ec;
+  // Replacing a symbolic link replaces the file it points to, not the link.
+  if (fs::is_symlink(fs::symlink_status(*host, ec))) {
+    const fs::path target = fs::weakly_canonical(*host, ec);
+    if (ec) throw EFOpenError(error);
+    host = target;
+  }
   const auto existing = fs::status(*host, ec);
   if (fs::is_directory(existing)) throw EFOpenError(error);
 

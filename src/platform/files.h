@@ -21,7 +21,7 @@ constexpr uint32_t FILE_ATTRIBUTE_NORMAL = 0x80;
 
 struct FileInformation {
   uint32_t attributes = 0;
-  FileTime creationTime = 0;    // statx birth time, else the change time
+  FileTime creationTime = 0;  // statx birth time, else the change time
   FileTime lastAccessTime = 0;
   FileTime lastWriteTime = 0;
   uint64_t size = 0;
@@ -33,17 +33,22 @@ struct FindData {
   FileInformation info;
 };
 
-bool FileExists(std::string_view windowsPath);      // a file, not a folder
+bool FileExists(std::string_view windowsPath);  // a file, not a folder
 bool DirectoryExists(std::string_view windowsPath);
 // Information about a file or folder; nullopt when it cannot be read.
 std::optional<FileInformation> GetFileInformation(std::string_view windowsPath);
 // The first entry matching the last component of the path, which may hold
 // the wildcards '*' and '?' (matched ignoring case), with all attributes
-// (folders included). nullopt when nothing matches.
+// (folders included). nullopt when nothing matches. A relative pattern is
+// taken against the current directory.
 std::optional<FindData> FindFirstFile(std::string_view windowsPattern);
-// All entries matching, in host directory order sorted by name.
+// All entries matching, sorted by name ignoring case. As on Windows, a
+// folder other than a drive root also lists "." and ".." (first) when the
+// mask matches them ("*", "*.*"): callers that walk folders skip them.
 std::vector<FindData> FindFiles(std::string_view windowsPattern);
-// Windows wildcard match ignoring ASCII case ("*.dpl", "VCL??.*").
+// Windows wildcard match ignoring case as the file system does ("*.dpl",
+// "VCL??.*"; "*.*" matches every name, "*." names without an extension, a
+// '?' before a '.' or at the end may match nothing).
 bool MatchesMask(std::string_view name, std::string_view mask);
 
 // Whole file contents; nullopt when it cannot be opened.

@@ -37,7 +37,8 @@ class WinSystem {
   WinSystem& operator=(const WinSystem&) = delete;
 
   // $WINEPREFIX, else ~/.wine when it exists; without a prefix the drive map
-  // has Z: -> / only and the registry is empty.
+  // has Z: -> / only and the registry is empty. A $WINEPREFIX naming no
+  // folder gives no prefix (it is never created, and ~/.wine is not used).
   static std::unique_ptr<WinSystem> FromHost();
   // A system over the given prefix folder (nullopt: no prefix).
   static std::unique_ptr<WinSystem> ForPrefix(std::optional<std::filesystem::path> prefix);
@@ -79,8 +80,9 @@ class WinSystem {
   // when there is one, else nullopt.
   std::optional<std::string> ToWindows(const std::filesystem::path& hostPath) const;
   // Accepts either form: an existing host path or a path starting with '/'
-  // is taken as host; anything else as a Windows path. Returns the full
-  // Windows path.
+  // is taken as host (UTF-8, relative to the host's working folder); anything
+  // else as a Windows path (Windows-1252). Returns the full Windows path;
+  // empty when a host path lies outside every drive.
   std::string UserPathToWindows(std::string_view path) const;
 
  private:

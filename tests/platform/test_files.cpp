@@ -177,6 +177,12 @@ TEST(Files, ReadWholeFilesAndReplaceAtomically) {
   std::sort(entries.begin(), entries.end());
   EXPECT_EQ(entries, (Names_t{"Report.TXT", "empty.txt", "windows"}));
 
+  // Writing through a symbolic link replaces the linked file and keeps the link.
+  fs::create_symlink("Report.TXT", prefix.Host("C:\\link.txt"));
+  WriteFileBytes("C:\\LINK.txt", "via");
+  EXPECT_TRUE(fs::is_symlink(prefix.Host("C:\\link.txt")));
+  EXPECT_EQ(test::ReadHostFile(host), (std::vector<uint8_t>{'v', 'i', 'a'}));
+
   try {
     WriteFileBytes("C:\\no\\such\\dir\\x.txt", "x");
     FAIL() << "no error for a missing folder";
