@@ -356,13 +356,14 @@ std::optional<std::string> WinSystem::ToWindows(const fs::path& hostPath) const 
 std::string WinSystem::UserPathToWindows(std::string_view path) const {
   if (path.empty()) return {};
   const bool windowsForm = path[0] == '\\' || (path.size() >= 2 && path[1] == ':');
+  const fs::path hostPath(Cp1252ToUtf8(path));
   bool host = path[0] == '/';
   if (!host && !windowsForm) {
     std::error_code ec;
-    host = fs::exists(fs::path(std::string(path)), ec);
+    host = fs::exists(hostPath, ec);
   }
   if (host) {
-    if (auto windows = ToWindows(fs::path(std::string(path)))) return *windows;
+    if (auto windows = ToWindows(hostPath)) return *windows;
     return {};
   }
   return ExpandFileName(path);

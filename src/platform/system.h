@@ -80,9 +80,10 @@ class WinSystem {
   // when there is one, else nullopt.
   std::optional<std::string> ToWindows(const std::filesystem::path& hostPath) const;
   // Accepts either form: an existing host path or a path starting with '/'
-  // is taken as host (UTF-8, relative to the host's working folder); anything
-  // else as a Windows path (Windows-1252). Returns the full Windows path;
-  // empty when a host path lies outside every drive.
+  // is taken as host (relative to the host's working folder); anything else
+  // as a Windows path. Both forms are Windows-1252 text, like all core text.
+  // Returns the full Windows path; empty when a host path lies outside every
+  // drive.
   std::string UserPathToWindows(std::string_view path) const;
 
  private:

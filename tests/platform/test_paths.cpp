@@ -191,6 +191,10 @@ TEST(WinSystem, UserPathsInEitherForm) {
   EXPECT_EQ(sys.UserPathToWindows("/no/such/file.dpl"), "Z:\\no\\such\\file.dpl");
   EXPECT_EQ(sys.UserPathToWindows("C:\\Pkg\\..\\b.dpl"), "C:\\b.dpl");
   EXPECT_EQ(sys.UserPathToWindows("c.dpl"), "C:\\c.dpl");
+  // Host paths come as Windows-1252 text too.
+  prefix.WriteText("C:\\Caf\u00E9\\a.dpl", "x");  // a UTF-8 name on the host
+  const std::string driveC = (prefix.Root() / "drive_c").string();
+  EXPECT_EQ(sys.UserPathToWindows(driveC + "/Caf\xE9/a.dpl"), "C:\\Caf\xE9\\a.dpl");
   {
     // A relative name that exists on the host is taken as a host path.
     ScopedCwd cwd(f.parent_path());
