@@ -51,8 +51,8 @@ inline constexpr std::array<const char*, 3> kDCPStatusCaptions = {
     "Units:", "Required Packages:", "Resources:"};
 inline constexpr std::array<int, 3> kDCPStatusWidths = {100, 180, 170};
 
-// The tree and status texts from lists already read (packageName only labels
-// nothing; the last unit is the one marked as the package source).
+// The tree and status texts from lists already read; the last unit of the
+// table is the one marked as the package source.
 TDCPPageContent MakeDCPPageContent(std::string fileName, TDCUInfoList units,
                                    std::vector<std::string> requiresNames,
                                    std::vector<std::string> resources);

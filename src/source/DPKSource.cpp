@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "dcp/DCPPage.h"
 #include "package/PackMan.h"
 #include "platform/files.h"
 #include "platform/strutil.h"
@@ -137,6 +138,10 @@ void BuildDPKFromDCP(std::string_view dcpFileName, std::string_view dpkFileName,
                      std::string& text) {
   TDPKCompiledData d = DPKCompiledDataFrom(dcpFileName);
   text = DPKTextFromCompiled(d, FileBaseName(dpkFileName), MakeSourceHeader(dcpFileName));
+}
+
+std::string MakeDCUReport(const TMyDCUInfo& info, std::string_view moduleFileName) {
+  return BuildDCUReport(info, MakeSourceHeader(DCUReportSourceName(info.Name, moduleFileName)));
 }
 
 FileDialogSpec DPKSaveDialog(std::string_view fileName) {

@@ -67,6 +67,11 @@ void BuildDPKFromDCP(std::string_view dcpFileName, std::string_view dpkFileName,
 std::string DPKTextFromCompiled(const TDPKCompiledData& data, std::string_view packageName,
                                 std::string_view header);
 
+// The DCP page's unit report: the header named after the unit and the
+// loaded module's compiled package (".DCP" alone without a module), then
+// the unit's offsets and sizes.
+std::string MakeDCUReport(const TMyDCUInfo& info, std::string_view moduleFileName);
+
 // Save dialog of both writers, preset to fileName; open dialog of the viewer.
 FileDialogSpec DPKSaveDialog(std::string_view fileName);
 FileDialogSpec DPKOpenDialog();
