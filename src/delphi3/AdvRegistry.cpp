@@ -27,6 +27,7 @@ void ReadSharedDLLNames(std::vector<std::string>& list) {
 void ReplaceKeyValues(RegistryAccessor& reg, const std::vector<std::string>& oldNames,
                       const std::vector<std::string>& newNames,
                       const std::vector<std::string>& newDescriptions) {
+  const bool hadKey = reg.HasCurrentKey();
   const std::string path = reg.CurrentPath();
   reg.SetWriteThrough(true);
   bool deleted = true;
@@ -39,9 +40,11 @@ void ReplaceKeyValues(RegistryAccessor& reg, const std::vector<std::string>& old
   reg.CloseKey();
   // Reopen from the root. Only the key itself may be created again; the
   // levels above it are opened as they are, so nothing above is ever made.
+  // Without a key to begin with there is nothing to reopen, and the writes
+  // below fail rather than land in the root.
   const size_t slash = path.rfind('\\');
   const bool parentOpen =
-      slash == std::string::npos || reg.OpenKey("\\" + path.substr(0, slash), false);
+      hadKey && (slash == std::string::npos || reg.OpenKey("\\" + path.substr(0, slash), false));
   if (parentOpen) reg.OpenKey(slash == std::string::npos ? path : path.substr(slash + 1), true);
   // The values are written afresh in the new order, which is the order the
   // registry enumerates them in. After a failed deletion the complete new
