@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/environment.h"
+#include "platform/errors.h"
 
 namespace kx {
 

@@ -1,0 +1,55 @@
+// The standard package tables.
+#include "delphi3/SysPackg.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace kx {
+namespace {
+
+class StandardPackages : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    AddRunTimePackages(run_);
+    AddDesignTimePackages(design_);
+  }
+  bool Is(const std::string& name) const { return IsStandardPackage(run_, design_, name); }
+  std::vector<std::string> run_, design_;
+};
+
+TEST_F(StandardPackages, TablesHoldThirteenNamesEachInOrder) {
+  ASSERT_EQ(run_.size(), 13u);
+  ASSERT_EQ(design_.size(), 13u);
+  EXPECT_EQ(run_.front(), "dss30.dpl");
+  EXPECT_EQ(run_[8], "vcl30.dpl");
+  EXPECT_EQ(run_.back(), "vclsmp30.dpl");
+  EXPECT_EQ(design_.front(), "dcltee30.dpl");
+  EXPECT_EQ(design_[6], "dbx30.dpl");
+  EXPECT_EQ(design_.back(), "dclisp20.dpl");
+  // Appending keeps what the list already holds.
+  std::vector<std::string> list = {"first"};
+  AddRunTimePackages(list);
+  EXPECT_EQ(list.size(), 14u);
+  EXPECT_EQ(list[0], "first");
+  EXPECT_EQ(list[1], "dss30.dpl");
+}
+
+TEST_F(StandardPackages, WholeNamesMatchIgnoringCase) {
+  EXPECT_TRUE(Is("Vcl30.dpl"));
+  EXPECT_TRUE(Is("VCL30.DPL"));
+  EXPECT_TRUE(Is("dclisp20.dpl"));
+  EXPECT_TRUE(Is("dclisp30.dpl"));
+  EXPECT_TRUE(Is("DBX30.dpl"));
+  EXPECT_FALSE(Is("dclusr20.dpl"));
+  EXPECT_FALSE(Is("C:\\WINDOWS\\SYSTEM\\vcl30.dpl"));
+  EXPECT_FALSE(Is("vcl30.dpl.bak"));
+  EXPECT_FALSE(Is("vcl30"));
+  EXPECT_FALSE(Is(""));
+  // Empty tables (Delphi 3 not installed): nothing is standard.
+  EXPECT_FALSE(IsStandardPackage({}, {}, "vcl30.dpl"));
+}
+
+}  // namespace
+}  // namespace kx
