@@ -3,6 +3,7 @@
 #include <QVBoxLayout>
 
 #include "app/Main.h"
+#include "platform/formats.h"
 
 namespace kx::gui {
 
@@ -33,6 +34,22 @@ void TExportPage::Reset() {
   ExpFuncStatusBar->setPanelText(0, QStringLiteral("Exported Functions: -"));
   ExpFuncStatusBar->setPanelText(1, QStringLiteral("BaseAddress :"));
   ExpFuncStatusBar->setPanelText(2, QStringLiteral("ImageBase :"));
+}
+
+void TExportPage::ShowExports(const ExportListResult& exports) {
+  std::vector<TListModel::Row> rows;
+  rows.reserve(exports.rows.size());
+  for (const ExportRow& e : exports.rows) {
+    TListModel::Row row;
+    row.cells = {FromCore(HexAddress(e.address)), QString::number(e.ordinal), FromCore(e.name)};
+    // Address and ordinal sort by their numbers; the name by its text.
+    row.sortKeys = {QVariant(e.address), QVariant(e.ordinal), QVariant()};
+    rows.push_back(std::move(row));
+  }
+  ExpFuncListView->clear();
+  ExpFuncListView->listModel()->setRows(std::move(rows));
+  for (int i = 0; i < static_cast<int>(exports.statusPanels.size()); ++i)
+    ExpFuncStatusBar->setPanelText(i, FromCore(exports.statusPanels[static_cast<size_t>(i)]));
 }
 
 }  // namespace kx::gui

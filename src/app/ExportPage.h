@@ -2,6 +2,7 @@
 // The "Export" page: every named export with its RVA and ordinal.
 #include <QWidget>
 
+#include "package/PackPages.h"
 #include "widgets/SortListView.h"
 #include "widgets/StatusPanels.h"
 
@@ -16,6 +17,10 @@ class TExportPage : public QWidget {
   explicit TExportPage(TPackageForm& form, QWidget* parent = nullptr);
   // The load flow's reset: empties the list, status "Exported Functions: -".
   void Reset();
+  // Shows the rows and status texts of the export list (ShowNamesBtnClick).
+  // All rows go into the model at once, so tens of thousands fill quickly;
+  // the list shows them in table order until a header is clicked.
+  void ShowExports(const ExportListResult& exports);
 
   TSortListView* ExpFuncListView;
   TStatusPanels* ExpFuncStatusBar;

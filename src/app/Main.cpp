@@ -17,6 +17,7 @@
 #include "delphi3/D3_Reg.h"
 #include "delphi3/SearchPath.h"
 #include "delphi3/SysPackg.h"
+#include "package/PackPages.h"
 #include "platform/activity_log.h"
 #include "platform/formats.h"
 #include "platform/system.h"
@@ -271,14 +272,23 @@ void TPackageForm::LoadPackageModule(const std::string& fileName) {
 void TPackageForm::ShowNamesBtnClick() {
   if (!Module || !Module->Loaded()) return;
   ExportsPending = false;
-  // The export list, the import list and the structure tree are filled
-  // here from ShowNames (package/PackPages.h) by the export, import and
-  // structure pages.
+  ClassesTabSheet->DPLStructureTreeView->clear();
+  // The core reads the three lists with the progress window shown; the
+  // pages only display what it decided.
+  PackageNames names = ShowNames(*Module, Meter(), MessagePump());
+  ExportTabSheet->ShowExports(names.exports);
+  ImportTabSheet->ShowImports(names.imports);
+  ClassesTabSheet->ShowStructure(std::move(names.structure));
 }
 
 void TPackageForm::ShowResources() {
-  // The resource tree is filled here from Module->ReadResources and
-  // ShowResourceTree (package/PackPages.h) by the resource page.
+  if (!Module || !Module->Loaded()) return;
+  ResourcesPending = false;
+  // ReadResources appends: start from an empty list so that a second call
+  // for the same module does not show every line twice.
+  Module->ResourceLines.clear();
+  Module->ReadResources();
+  ResourcesTabSheet->ShowResourceTree(kx::ShowResourceTree(Module->ResourceLines));
 }
 
 void TPackageForm::InitSystemInfo() { SystemTabSheet->InitSystemInfo(); }

@@ -4,6 +4,7 @@
 #include <QTreeWidget>
 #include <QWidget>
 
+#include "package/PackPages.h"
 #include "widgets/StatusPanels.h"
 
 namespace kx::gui {
@@ -17,6 +18,9 @@ class TResourcesPage : public QWidget {
   explicit TResourcesPage(TPackageForm& form, QWidget* parent = nullptr);
   // The load flow's reset: empties the tree, status "Resource Directories: -".
   void Reset();
+  // Shows the resource tree built from the lines and their depths and the
+  // "Resource Directories: N" status (ShowResources).
+  void ShowResourceTree(const ResourceTree& tree);
 
   QTreeWidget* ResTreeView;
   TStatusPanels* ResStatusBar;
