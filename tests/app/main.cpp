@@ -13,6 +13,15 @@
 
 int RunScreenshots(const std::string& outDir, const std::string& package);
 
+namespace {
+// The offscreen platform warns about every window it cannot size hint.
+QtMessageHandler previousHandler = nullptr;
+void QuietHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (message.contains(QLatin1String("does not support propagateSizeHints"))) return;
+  if (previousHandler != nullptr) previousHandler(type, context, message);
+}
+}  // namespace
+
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   // Qt wants a private (0700) runtime folder; the offscreen platform does
@@ -20,6 +29,7 @@ int main(int argc, char** argv) {
   std::string runtimeDir = (std::filesystem::temp_directory_path() / "kx-xdg-XXXXXX").string();
   const bool ownRuntimeDir = mkdtemp(runtimeDir.data()) != nullptr;
   if (ownRuntimeDir) setenv("XDG_RUNTIME_DIR", runtimeDir.c_str(), 1);
+  previousHandler = qInstallMessageHandler(QuietHandler);
   int result = 0;
   {
     QApplication app(argc, argv);
