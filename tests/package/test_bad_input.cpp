@@ -326,7 +326,7 @@ std::vector<uint32_t> DamageOffsets(const std::vector<uint8_t>& f) {
     uint32_t size = test::Get32(f, nt + 24 + 96 + 8 * d + 4);
     int64_t at = fileOffset(rva);
     if (rva == 0 || at < 0) continue;
-    for (uint32_t k = 0; k < size && uint64_t(at) + k < f.size(); k += 5)
+    for (uint32_t k = 0; k < size && uint64_t(at) + k < f.size(); k += 7)
       out.push_back(uint32_t(at + k));
   }
   return out;
