@@ -489,11 +489,16 @@ struct Process::Impl {
         std::min<uint64_t>({std::max(file.SizeOfHeaders(), file.HeadersEnd()), bytes.size(), size});
     std::memcpy(image.data(), bytes.data(), headers);
     for (const PeSection& s : file.Sections()) {
+      // The whole raw extent must be in the file, as the system checks when
+      // it creates the image section; the copy stops at the virtual size.
+      if (s.sizeOfRawData != 0 &&
+          static_cast<uint64_t>(s.pointerToRawData) + s.sizeOfRawData > bytes.size())
+        throw EBadImageFormat("section data past the end of the file");
       uint64_t n = s.sizeOfRawData;
       if (s.virtualSize != 0) n = std::min<uint64_t>(n, s.virtualSize);
       if (n == 0) continue;
-      if (static_cast<uint64_t>(s.pointerToRawData) + n > bytes.size())
-        throw EBadImageFormat("section data past the end of the file");
+      if (s.virtualAddress < file.HeadersEnd())
+        throw EBadImageFormat("section overlapping the headers");
       if (static_cast<uint64_t>(s.virtualAddress) + n > size)
         throw EBadImageFormat("section outside the image");
       std::memcpy(image.data() + s.virtualAddress, bytes.data() + s.pointerToRawData, n);
@@ -514,11 +519,11 @@ struct Process::Impl {
       e->rec.image = MapSections(file, *bytes);
       preferred = file.ImageBase();
       e->rec.ntHeaders = file.NtHeadersOffset();
+      e->pe.emplace(std::span<const uint8_t>(e->rec.image), PeImage::Layout::Mapped);
     } catch (const EReadError&) {
       error = ERROR_BAD_EXE_FORMAT;
       return {};
     }
-    e->pe.emplace(std::span<const uint8_t>(e->rec.image), PeImage::Layout::Mapped);
     const auto at = PlaceImage(preferred, static_cast<uint32_t>(e->rec.image.size()));
     if (!at) {
       error = ERROR_NOT_ENOUGH_MEMORY;
@@ -581,8 +586,10 @@ struct Process::Impl {
     if (t == nullptr) return {0, ERROR_MOD_NOT_FOUND};
     const std::string proc = fwd.substr(dot + 1);
     if (proc.size() > 1 && proc[0] == '#' &&
-        proc.find_first_not_of("0123456789", 1) == std::string::npos && proc.size() <= 6) {
-      const uint32_t ord = static_cast<uint32_t>(std::stoul(proc.substr(1)));
+        proc.find_first_not_of("0123456789", 1) == std::string::npos) {
+      uint32_t ord = 0;
+      for (size_t i = 1; i < proc.size() && ord <= 0xFFFF; ++i) ord = ord * 10 + (proc[i] - '0');
+      if (ord > 0xFFFF) return {0, ERROR_PROC_NOT_FOUND};
       return ResolveExport(*t, nullptr, ord, holder, depth, hops + 1);
     }
     return ResolveExport(*t, &proc, 0, holder, depth, hops + 1);

@@ -94,9 +94,10 @@ std::u16string UpperName(const ResId& id) {
 
 ResId ResId::Name(std::string_view n) {
   // "#123" is the id 123, as FindResource reads it.
-  if (n.size() > 1 && n[0] == '#' && n.size() <= 6 &&
+  if (n.size() > 1 && n[0] == '#' &&
       n.find_first_not_of("0123456789", 1) == std::string_view::npos) {
-    const unsigned long v = std::stoul(std::string(n.substr(1)));
+    uint32_t v = 0;
+    for (size_t i = 1; i < n.size() && v <= 0xFFFF; ++i) v = v * 10 + (n[i] - '0');
     if (v <= 0xFFFF) return Id(static_cast<uint16_t>(v));
   }
   return ResId{false, 0, std::string(n)};
