@@ -7,9 +7,9 @@ namespace kx {
 namespace {
 
 const char* const kRunTimePackages[] = {
-    "dss30.dpl",  "ibevnt30.dpl", "inet30.dpl",  "inetdb30.dpl", "qrpt30.dpl",
-    "tee30.dpl",  "teedb30.dpl",  "teeui30.dpl", "vcl30.dpl",    "vcldb30.dpl",
-    "vcldbx30.dpl", "vclx30.dpl", "vclsmp30.dpl"};
+    "dss30.dpl",    "ibevnt30.dpl", "inet30.dpl",  "inetdb30.dpl", "qrpt30.dpl",
+    "tee30.dpl",    "teedb30.dpl",  "teeui30.dpl", "vcl30.dpl",    "vcldb30.dpl",
+    "vcldbx30.dpl", "vclx30.dpl",   "vclsmp30.dpl"};
 
 const char* const kDesignTimePackages[] = {
     "dcltee30.dpl", "dcldb30.dpl",  "dcldss30.dpl", "dcl31w30.dpl", "dclsmp30.dpl",

@@ -120,8 +120,8 @@ bool WineServerRunning(const fs::path& prefix) {
   struct stat st {};
   if (::stat(prefix.c_str(), &st) != 0) return false;
   char dir[128];
-  std::snprintf(dir, sizeof dir, "/tmp/.wine-%u/server-%llx-%llx", static_cast<unsigned>(::getuid()),
-                static_cast<unsigned long long>(st.st_dev),
+  std::snprintf(dir, sizeof dir, "/tmp/.wine-%u/server-%llx-%llx",
+                static_cast<unsigned>(::getuid()), static_cast<unsigned long long>(st.st_dev),
                 static_cast<unsigned long long>(st.st_ino));
   const std::string lock = std::string(dir) + "/lock";
   const int fd = ::open(lock.c_str(), O_RDONLY | O_CLOEXEC);

@@ -90,14 +90,38 @@ std::optional<size_t> ParseEscaped(std::string_view s, char endChar, std::u16str
     if (c == '\\' && i + 1 < s.size()) {
       const char e = s[++i];
       switch (e) {
-        case 'a': out.push_back(u'\a'); ++i; continue;
-        case 'b': out.push_back(u'\b'); ++i; continue;
-        case 'e': out.push_back(u'\x1b'); ++i; continue;
-        case 'f': out.push_back(u'\f'); ++i; continue;
-        case 'n': out.push_back(u'\n'); ++i; continue;
-        case 'r': out.push_back(u'\r'); ++i; continue;
-        case 't': out.push_back(u'\t'); ++i; continue;
-        case 'v': out.push_back(u'\v'); ++i; continue;
+        case 'a':
+          out.push_back(u'\a');
+          ++i;
+          continue;
+        case 'b':
+          out.push_back(u'\b');
+          ++i;
+          continue;
+        case 'e':
+          out.push_back(u'\x1b');
+          ++i;
+          continue;
+        case 'f':
+          out.push_back(u'\f');
+          ++i;
+          continue;
+        case 'n':
+          out.push_back(u'\n');
+          ++i;
+          continue;
+        case 'r':
+          out.push_back(u'\r');
+          ++i;
+          continue;
+        case 't':
+          out.push_back(u'\t');
+          ++i;
+          continue;
+        case 'v':
+          out.push_back(u'\v');
+          ++i;
+          continue;
         case 'x': {
           ++i;
           if (i >= s.size() || !IsHexDigit(s[i])) {
@@ -105,7 +129,8 @@ std::optional<size_t> ParseEscaped(std::string_view s, char endChar, std::u16str
             continue;
           }
           uint32_t v = 0;
-          for (int k = 0; k < 4 && i < s.size() && IsHexDigit(s[i]); ++k) v = v * 16 + HexValue(s[i++]);
+          for (int k = 0; k < 4 && i < s.size() && IsHexDigit(s[i]); ++k)
+            v = v * 16 + HexValue(s[i++]);
           out.push_back(static_cast<char16_t>(v));
           continue;
         }
@@ -353,9 +378,12 @@ std::optional<RegValue> RegistryHive::ParseValue(std::string_view text) {
     uint32_t type;
     bool isString;
   };
-  static const Tag kTags[] = {{"\"", REG_SZ, true},          {"str:\"", REG_SZ, true},
-                              {"str(2):\"", REG_EXPAND_SZ, true}, {"str(7):\"", REG_MULTI_SZ, true},
-                              {"hex:", REG_BINARY, false},   {"dword:", REG_DWORD, false}};
+  static const Tag kTags[] = {{"\"", REG_SZ, true},
+                              {"str:\"", REG_SZ, true},
+                              {"str(2):\"", REG_EXPAND_SZ, true},
+                              {"str(7):\"", REG_MULTI_SZ, true},
+                              {"hex:", REG_BINARY, false},
+                              {"dword:", REG_DWORD, false}};
   for (const Tag& t : kTags) {
     if (!StartsWith(p, t.tag)) continue;
     v.type = t.type;

@@ -97,9 +97,9 @@ class RegistryHive {
   enum class LineKind { Other, Header, Value, Time, Link };
   struct Item {
     LineKind kind = LineKind::Other;
-    std::string text;  // the raw physical lines, joined with '\n'
-    int key = -1;      // index into keys_ of the section it belongs to
-    RegValue value;    // LineKind::Value
+    std::string text;       // the raw physical lines, joined with '\n'
+    int key = -1;           // index into keys_ of the section it belongs to
+    RegValue value;         // LineKind::Value
     bool shadowed = false;  // a later line of the same key sets the same name
     size_t nameEnd = 0;     // LineKind::Header: just past the closing ']'
   };

@@ -1,8 +1,6 @@
 // The Delphi 3 registry store over a private prefix: what each operation
 // reads and writes, flag encoding, the shared packages, the load-order
 // rewrite, and that nothing ever creates the Delphi 3 path.
-#include "delphi3/D3_Reg.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +10,7 @@
 #include <vector>
 
 #include "delphi3/AdvRegistry.h"
+#include "delphi3/D3_Reg.h"
 #include "support/test_system.h"
 
 namespace kx {
@@ -87,8 +86,8 @@ TEST_F(Delphi3RegTest, WithoutTheDelphi3KeyNothingIsReadAndNothingIsCreated) {
   EXPECT_EQ(ReadText(UserReg()), text);
 
   // Each level alone is not enough either.
-  for (const char* partial : {"[Software] 1\n", "[Software\\\\Borland] 1\n",
-                              "[Software\\\\Borland\\\\Delphi] 1\n"}) {
+  for (const char* partial :
+       {"[Software] 1\n", "[Software\\\\Borland] 1\n", "[Software\\\\Borland\\\\Delphi] 1\n"}) {
     WriteText(UserReg(), std::string(kHeader) + partial);
     EXPECT_FALSE(IsDelphi3Installed()) << partial;
     WriteKnownPackage("C:\\x.dpl", "x");
@@ -200,8 +199,8 @@ TEST(StrToInt, DecimalIntegersOnly) {
   EXPECT_EQ(StrToInt("+5"), 5);
   EXPECT_EQ(StrToInt("2147483647"), 2147483647);
   EXPECT_EQ(StrToInt("-2147483648"), -2147483647 - 1);
-  for (const char* bad : {"", " ", "-", "1.0", "0x10", "$10", "2147483648", "99999999999999999999",
-                          "1 2", "1e3"})
+  for (const char* bad :
+       {"", " ", "-", "1.0", "0x10", "$10", "2147483648", "99999999999999999999", "1 2", "1e3"})
     EXPECT_THROW(StrToInt(bad), EConvertError) << bad;
 }
 

@@ -1,12 +1,11 @@
 // Extending and restoring PATH with the IDE's library search path.
-#include "delphi3/SearchPath.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "delphi3/SearchPath.h"
 #include "platform/system.h"
 #include "support/test_system.h"
 

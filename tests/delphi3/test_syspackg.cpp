@@ -1,10 +1,10 @@
 // The standard package tables.
-#include "delphi3/SysPackg.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "delphi3/SysPackg.h"
 
 namespace kx {
 namespace {

@@ -102,10 +102,11 @@ TEST(RegistryValueForms, EveryFormWineWritesReadsBackExactly) {
     EXPECT_EQ(RegistryHive::ParseValue(written), parsed);
   }
   // The canonical forms come out byte for byte.
-  for (const char* line : {"\"name\"=\"text\"", "@=\"default\"", "\"dw\"=dword:0000002a",
-                           "\"exp\"=str(2):\"%SystemRoot%\\\\system32\"", "\"multi\"=str(7):\"a\\0b\\0\"",
-                           "\"bin\"=hex:00,ff", "\"latin\"=\"f\\xfcr \\x20ac\"",
-                           "\"hexnext\"=\"\\x00e9a\"", "\"q64\"=hex(b):01,02,03,04,05,06,07,08"}) {
+  for (const char* line :
+       {"\"name\"=\"text\"", "@=\"default\"", "\"dw\"=dword:0000002a",
+        "\"exp\"=str(2):\"%SystemRoot%\\\\system32\"", "\"multi\"=str(7):\"a\\0b\\0\"",
+        "\"bin\"=hex:00,ff", "\"latin\"=\"f\\xfcr \\x20ac\"", "\"hexnext\"=\"\\x00e9a\"",
+        "\"q64\"=hex(b):01,02,03,04,05,06,07,08"}) {
     EXPECT_EQ(RegistryHive::FormatValue(*RegistryHive::ParseValue(line)), line);
   }
 }
@@ -314,9 +315,15 @@ TEST(RegistryHiveFile, DamagedFilesFailCleanlyOrKeepTheirLines) {
     for (int e = 0; e < edits && damaged.size() > 25; ++e) {
       const size_t at = 24 + rng() % (damaged.size() - 24);
       switch (rng() % 3) {
-        case 0: damaged[at] = static_cast<char>(rng() % 256); break;
-        case 1: damaged.erase(at, 1 + rng() % 8); break;
-        default: damaged.insert(at, 1, "\\\"[]@=,\n"[rng() % 8]); break;
+        case 0:
+          damaged[at] = static_cast<char>(rng() % 256);
+          break;
+        case 1:
+          damaged.erase(at, 1 + rng() % 8);
+          break;
+        default:
+          damaged.insert(at, 1, "\\\"[]@=,\n"[rng() % 8]);
+          break;
       }
     }
     if (damaged.size() > 24) damaged.resize(24 + rng() % (damaged.size() - 23));

@@ -1,0 +1,160 @@
+// kestrix-cli config over a copy of the demo prefix: what it prints, and
+// that it never writes to the registry.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace kx {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+std::string Slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void Spit(const fs::path& p, const std::string& text) {
+  std::ofstream(p, std::ios::binary | std::ios::trunc) << text;
+}
+
+// A fresh folder holding a copy of the demo prefix (prefix/) and the
+// command's output files; removed afterwards.
+class ConfigCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "kx-config-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    fs::copy(fs::path(KX_FIXTURES_DIR) / "demo-prefix", Prefix(),
+             fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  fs::path Prefix() const { return dir_ / "prefix"; }
+
+  struct Result {
+    int code = -1;
+    std::string out, err;
+  };
+  Result Run(const std::vector<std::string>& args) const {
+    const fs::path out = dir_ / "out", err = dir_ / "err";
+    std::string cmd =
+        "WINEPREFIX=" + Quote(Prefix().string()) + " " + Quote(KX_CLI_PATH) + " config";
+    for (const auto& a : args) cmd += " " + Quote(a);
+    cmd += " >" + Quote(out.string()) + " 2>" + Quote(err.string()) + " </dev/null";
+    const int status = std::system(cmd.c_str());
+    Result r;
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = Slurp(out);
+    r.err = Slurp(err);
+    return r;
+  }
+  fs::path dir_;
+};
+
+const char kDemoConfig[] =
+    "Delphi 3\tyes\n"
+    "Default Package\tC:\\Program Files\\Borland\\Delphi 3\\Lib\\dclusr30.dpk\n"
+    "Show Details\t1\n"
+    "Warn On Rebuild\t1\n"  // stored as "2"
+    "Detailed Exception\t1\n"
+    "Fly Over Watches\t0\n"
+    "CPU Registers\t0\n"  // absent
+    "Pack. DLL Out\tC:\\Projects\\Demo\n"
+    "Pack. DCP Out\tC:\\Projects\\Demo\\Dcp\n"
+    "Delphi Library Path\t$(DELPHI)\\Lib;$(DELPHI)\\Bin;$(DELPHI)\\Imports;C:\\Projects\\Demo\n"
+    "Known\tC:\\Program Files\\Borland\\Delphi 3\\Bin\\dclstd30.dpl\tDelphi Standard Components\n"
+    "Known\tC:\\Program Files\\Borland\\Delphi 3\\Bin\\dclsmp30.dpl\tDelphi Sample Components\n"
+    "Known\tC:\\Program Files\\Borland\\Delphi 3\\Bin\\dclqrt30.dpl\tQuickReport Components\n"
+    "Known\tC:\\Projects\\Demo\\DemoComp.dpl\tKestrix \"Demo\" Komponenten f\xc3\xbcr Delphi\n"
+    "Disabled\tc:\\program files\\borland\\delphi 3\\bin\\dclsmp30.dpl\tDelphi Sample Components\n"
+    "Disabled\tC:\\Projects\\Old\\oldcomp30.dpl\tOld Demo Components\n"
+    "Shared\tC:\\windows\\system32\\vcl30.dpl\n"
+    "Shared\tC:\\windows\\system32\\vclx30.dpl\n"
+    "Shared\tC:\\Program Files\\Borland\\Delphi 3\\Bin\\dclstd30.dpl\n"
+    "Shared\tC:\\windows\\system32\\VCLDB30.DPL\n";
+
+TEST_F(ConfigCommand, PrintsTheDemoConfigurationAndWritesNothing) {
+  const std::string user = Slurp(Prefix() / "user.reg");
+  const std::string system = Slurp(Prefix() / "system.reg");
+  const Result r = Run({});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, kDemoConfig);
+  EXPECT_EQ(r.err, "");
+  // The "2" a start-up of the desktop tool would store as "1" stays.
+  EXPECT_EQ(Slurp(Prefix() / "user.reg"), user);
+  EXPECT_EQ(Slurp(Prefix() / "system.reg"), system);
+}
+
+TEST_F(ConfigCommand, JsonCarriesTheSameConfiguration) {
+  const Result r = Run({"--json"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const nlohmann::json j = nlohmann::json::parse(r.out);
+  EXPECT_EQ(j["delphi3"], true);
+  EXPECT_EQ(j["defaultPackage"], "C:\\Program Files\\Borland\\Delphi 3\\Lib\\dclusr30.dpk");
+  EXPECT_EQ(j["showDetails"], 1);
+  EXPECT_EQ(j["warnOnRebuild"], 1);
+  EXPECT_EQ(j["cpuRegisters"], 0);
+  EXPECT_EQ(j["packDCPOut"], "C:\\Projects\\Demo\\Dcp");
+  ASSERT_EQ(j["known"].size(), 4u);
+  EXPECT_EQ(j["known"][3]["path"], "C:\\Projects\\Demo\\DemoComp.dpl");
+  EXPECT_EQ(j["known"][3]["description"], "Kestrix \"Demo\" Komponenten f\xc3\xbcr Delphi");
+  ASSERT_EQ(j["disabled"].size(), 2u);
+  EXPECT_EQ(j["disabled"][1]["description"], "Old Demo Components");
+  ASSERT_EQ(j["shared"].size(), 4u);
+  EXPECT_EQ(j["shared"][3], "C:\\windows\\system32\\VCLDB30.DPL");
+}
+
+TEST_F(ConfigCommand, WithoutDelphi3OnlyTheAnswerNo) {
+  fs::remove(Prefix() / "user.reg");
+  const Result r = Run({});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "Delphi 3\tno\nDefault Package\t\nShow Details\t0\nWarn On Rebuild\t0\n"
+            "Detailed Exception\t0\nFly Over Watches\t0\nCPU Registers\t0\nPack. DLL Out\t\n"
+            "Pack. DCP Out\t\nDelphi Library Path\t\n");
+  EXPECT_FALSE(fs::exists(Prefix() / "user.reg"));
+}
+
+TEST_F(ConfigCommand, RegistryErrorsAndBadUsage) {
+  std::string user = Slurp(Prefix() / "user.reg");
+  const std::string from = "\"FlyOverWatches\"=\"0\"";
+  ASSERT_NE(user.find(from), std::string::npos);
+  Spit(Prefix() / "user.reg",
+       user.replace(user.find(from), from.size(), "\"FlyOverWatches\"=\"on\""));
+  Result r = Run({});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "'on' is not a valid integer value\n");
+  user = Slurp(Prefix() / "user.reg");
+  const std::string known = "\"C:\\\\Projects\\\\Demo\\\\DemoComp.dpl\"=";
+  user.insert(user.find(known), "\"C:\\\\Odd.dpl\"=dword:00000001\n");
+  user.replace(user.find("\"on\""), 4, "\"0\"");
+  Spit(Prefix() / "user.reg", user);
+  r = Run({"--json"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "Invalid data type for 'C:\\Odd.dpl'\n");
+  EXPECT_EQ(Run({"extra"}).code, 2);
+  EXPECT_EQ(Run({"--bogus"}).code, 2);
+}
+
+}  // namespace
+}  // namespace kx
