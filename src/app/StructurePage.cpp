@@ -21,7 +21,7 @@ TStructurePage::TStructurePage(TPackageForm& form, QWidget* parent) : QWidget(pa
   DPLElementInfoListView->setObjectName(QStringLiteral("DPLElementInfoListView"));
   DPLElementInfoListView->setColumns({QStringLiteral("Field"), QStringLiteral("Data")});
   DPLElementInfoListView->setSortable(false);
-  DPLElementInfoListView->setColumnWidth(0, 130);
+  DPLElementInfoListView->setColumnWidth(0, 150);
   StructureSplitter->setStretchFactor(0, 1);
   StructureSplitter->setStretchFactor(1, 1);
   ClassStatusBar =
