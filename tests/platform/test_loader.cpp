@@ -413,6 +413,25 @@ TEST_F(Loader, ImportCyclesLoadAndUnloadTogether) {
   EXPECT_TRUE(p.Modules().empty());
 }
 
+TEST_F(Loader, OverlongImportChainsFailInsteadOfExhaustingTheStack) {
+  // d0 imports d1 imports d2 ... d299: deeper than the loader follows.
+  for (int i = 0; i < 300; ++i) {
+    std::vector<test::PeImport> imports;
+    if (i + 1 < 300)
+      imports.push_back({.dll = "d" + std::to_string(i + 1) + ".dll", .names = {"F"}});
+    Put("C:\\work\\d" + std::to_string(i) + ".dll", Dll(imports, {{.name = "F"}}));
+  }
+  Process p;
+  EXPECT_EQ(p.LoadLibrary("d0"), 0u);
+  EXPECT_EQ(p.LastError(), ERROR_STACK_OVERFLOW);
+  EXPECT_TRUE(p.Modules().empty());
+  const HMODULE d100 = p.LoadLibrary("d100");
+  ASSERT_NE(d100, 0u);
+  EXPECT_EQ(p.Modules().size(), 200u);
+  EXPECT_TRUE(p.FreeLibrary(d100));
+  EXPECT_TRUE(p.Modules().empty());
+}
+
 TEST_F(Loader, AddressSpaceReadsAreBoundedByTheImage) {
   Put("C:\\work\\a.dll", Dll());
   Process p;
