@@ -1,0 +1,116 @@
+// Loading a large package and filling its Export and Structure pages: a
+// synthetic package library with 500 units and 20,000 exports.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+#include "package/PackMan.h"
+#include "package/PackPages.h"
+#include "support/pe_builder.h"
+#include "support/test_system.h"
+
+namespace {
+
+using namespace kx;
+
+constexpr int kUnits = 500;
+constexpr int kExportsPerUnit = 40;  // 20,000 in all
+
+// Per unit: two classes (marker, unit-level export, members), system
+// routines and procedures.
+test::PeSpec BigPackage() {
+  std::vector<std::pair<uint8_t, std::string>> units;
+  std::vector<test::PeExport> exports;
+  for (int u = 0; u < kUnits; ++u) {
+    std::string unit = "Unit" + std::to_string(1000 + u);
+    units.emplace_back(0, unit);
+    int n = 0;
+    auto add = [&](const std::string& rest) {
+      exports.push_back({unit + "." + rest + "@" + std::to_string(10000000 + u * 100 + n)});
+      ++n;
+    };
+    for (const char* cls : {"TAlpha", "TBeta"}) {
+      add(std::string(".") + cls);
+      add(cls);
+      for (int m = 0; m < 12; ++m) add(std::string(cls) + ".Method" + std::to_string(m));
+    }
+    add("Register");
+    add("Initialization");
+    add("Finalization");
+    while (n < kExportsPerUnit - (u == 0 ? 2 : 0)) add("Proc" + std::to_string(n));
+  }
+  units.emplace_back(0x1C, "SysInit");
+  units.emplace_back(0x03, "bigpack");
+  return test::PackageSpec(0x40000004, {}, units, "Benchmark package", std::move(exports));
+}
+
+struct Fixture {
+  Fixture() {
+    prefix = std::make_unique<test::TempPrefix>();
+    prefix->WriteFile("C:\\bench\\bigpack.dpl", test::BuildPe(BigPackage()));
+  }
+  std::unique_ptr<test::TempPrefix> prefix;
+};
+
+Fixture& Shared() {
+  static Fixture f;
+  return f;
+}
+
+void BM_LoadAndReadExportTables(benchmark::State& state) {
+  Shared();
+  TPackageModuleInfo m;
+  for (auto _ : state) {
+    m.Load("C:\\bench\\bigpack.dpl");
+    m.ReadExportTables();
+    benchmark::DoNotOptimize(m.NameCount);
+  }
+  state.counters["exports"] = m.NameCount;
+  state.counters["units"] = double(m.Contains.size());
+}
+BENCHMARK(BM_LoadAndReadExportTables)->Unit(benchmark::kMillisecond);
+
+void BM_FillExportList(benchmark::State& state) {
+  Shared();
+  TPackageModuleInfo m;
+  m.Load("C:\\bench\\bigpack.dpl");
+  m.ReadExportTables();
+  NullMeter meter;
+  for (auto _ : state) {
+    ExportListResult r = FillExportList(m, meter);
+    benchmark::DoNotOptimize(r.rows.data());
+  }
+}
+BENCHMARK(BM_FillExportList)->Unit(benchmark::kMillisecond);
+
+void BM_BuildStructure(benchmark::State& state) {
+  Shared();
+  TPackageModuleInfo m;
+  m.Load("C:\\bench\\bigpack.dpl");
+  m.ReadExportTables();
+  NullMeter meter;
+  int classes = 0;
+  for (auto _ : state) {
+    StructureResult r = BuildStructure(m, meter);
+    classes = r.classCount;
+    benchmark::DoNotOptimize(r.root.children.data());
+  }
+  state.counters["classes"] = classes;
+}
+BENCHMARK(BM_BuildStructure)->Unit(benchmark::kMillisecond);
+
+// The whole first visit of the Export/Import/Structure pages.
+void BM_ShowNames(benchmark::State& state) {
+  Shared();
+  TPackageModuleInfo m;
+  m.Load("C:\\bench\\bigpack.dpl");
+  m.ReadExportTables();
+  NullMeter meter;
+  for (auto _ : state) {
+    PackageNames names = ShowNames(m, meter);
+    benchmark::DoNotOptimize(names.exports.rows.data());
+  }
+}
+BENCHMARK(BM_ShowNames)->Unit(benchmark::kMillisecond);
+
+}  // namespace
