@@ -48,9 +48,9 @@ std::optional<HiveFile> RegistryAccessor::File() const {
   return HiveFile(*path);
 }
 
-std::optional<RegistryHive> RegistryAccessor::LoadHive() const {
+std::shared_ptr<const RegistryHive> RegistryAccessor::LoadHive() const {
   auto file = File();
-  if (!file) return std::nullopt;
+  if (!file) return nullptr;
   return file->Load();
 }
 

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <mutex>
 #include <set>
 
@@ -86,14 +87,33 @@ RegistryWarningFn& WarningHandler() {
 
 }  // namespace
 
-std::optional<RegistryHive> HiveFile::Load() const {
+std::shared_ptr<const RegistryHive> HiveFile::Load() const {
   auto text = ReadWhole(path_);
-  if (!text) return std::nullopt;
-  try {
-    return RegistryHive::Parse(*text);
-  } catch (const ERegistryException&) {
-    return std::nullopt;
+  if (!text) return nullptr;
+  // Parsing a large system.reg costs far more than reading it, and most
+  // operations find the file as the previous one left it.
+  struct Parsed {
+    std::string text;
+    std::shared_ptr<const RegistryHive> hive;
+  };
+  static std::mutex cacheMutex;
+  static std::map<std::string, Parsed> cache;
+  const std::string key = path_.string();
+  {
+    std::lock_guard<std::mutex> lock(cacheMutex);
+    auto it = cache.find(key);
+    if (it != cache.end() && it->second.text == *text) return it->second.hive;
   }
+  std::shared_ptr<const RegistryHive> hive;
+  try {
+    hive = std::make_shared<const RegistryHive>(RegistryHive::Parse(*text));
+  } catch (const ERegistryException&) {
+    return nullptr;
+  }
+  std::lock_guard<std::mutex> lock(cacheMutex);
+  if (cache.size() >= 8 && !cache.count(key)) cache.erase(cache.begin());
+  cache[key] = Parsed{std::move(*text), hive};
+  return hive;
 }
 
 bool HiveFile::Modify(const std::function<bool(RegistryHive&)>& change) const {

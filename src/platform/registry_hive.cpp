@@ -469,7 +469,8 @@ RegistryHive RegistryHive::Parse(std::string_view text) {
     throw ERegistryException("Not a Wine registry file");
   h.crlf_ = !lines[0].empty() && lines[0].back() == '\r';
 
-  std::vector<std::map<std::u16string, size_t>> seen;  // per key: folded name -> item
+  // Key index and folded value name -> the item that sets it.
+  std::unordered_map<std::u16string, size_t> seen;
   int current = -1;
   for (size_t i = 0; i < lines.size(); ++i) {
     Item item;
@@ -494,7 +495,6 @@ RegistryHive RegistryHive::Parse(std::string_view text) {
         if (it == h.sectionIndex_.end()) {
           it = h.sectionIndex_.emplace(folded, static_cast<int>(h.keys_.size())).first;
           h.keys_.push_back(Key{std::move(path), folded, false});
-          seen.emplace_back();
         }
         current = it->second;
         item.kind = LineKind::Header;
@@ -521,9 +521,13 @@ RegistryHive RegistryHive::Parse(std::string_view text) {
         item.kind = LineKind::Value;
         item.value = std::move(*v);
         const std::u16string folded = FoldRegName(item.value.name);
-        auto& names = seen[current];
-        if (auto it = names.find(folded); it != names.end()) h.items_[it->second].shadowed = true;
-        names[folded] = h.items_.size();
+        std::u16string id = {static_cast<char16_t>(current >> 16), static_cast<char16_t>(current)};
+        id += folded;
+        auto [it, fresh] = seen.try_emplace(std::move(id), h.items_.size());
+        if (!fresh) {
+          h.items_[it->second].shadowed = true;
+          it->second = h.items_.size();
+        }
       }
       i = last;
     } else if (current >= 0 && StartsWith(line, "#time=")) {
@@ -550,11 +554,16 @@ std::string RegistryHive::Serialize() const {
 
 void RegistryHive::Reindex() {
   existing_.clear();
-  for (const Key& k : keys_) {
-    RegKeyPath prefix;
-    for (const auto& c : k.path) {
-      prefix.push_back(c);
-      existing_.emplace(JoinFolded(prefix), prefix);
+  for (size_t k = 0; k < keys_.size(); ++k) {
+    if (keys_[k].path.empty()) continue;
+    // keys_[k].folded is the folded path joined with '\'; its prefixes at
+    // each separator are the folded paths of the levels above.
+    const std::u16string& folded = keys_[k].folded;
+    size_t depth = 0;
+    for (size_t i = 0; i <= folded.size(); ++i) {
+      if (i < folded.size() && folded[i] != u'\\') continue;
+      ++depth;
+      existing_.try_emplace(folded.substr(0, i), static_cast<int>(k), depth);
     }
   }
 }
@@ -588,7 +597,8 @@ std::optional<RegKeyPath> RegistryHive::Resolve(const RegKeyPath& path, int dept
     cur.push_back(comp);
     auto it = existing_.find(JoinFolded(cur));
     if (it == existing_.end()) return std::nullopt;
-    cur = it->second;
+    const RegKeyPath& spelled = keys_[it->second.first].path;
+    cur.assign(spelled.begin(), spelled.begin() + static_cast<long>(it->second.second));
     const int k = FindKeyIndex(JoinFolded(cur));
     if (k >= 0 && keys_[k].link) {
       auto target = LinkTarget(k);

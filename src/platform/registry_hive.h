@@ -20,9 +20,11 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/errors.h"
@@ -120,10 +122,10 @@ class RegistryHive {
   std::vector<Key> keys_;
   // Folded path of every key with a section to its index in keys_ (several
   // sections of one key share it).
-  std::map<std::u16string, int> sectionIndex_;
-  // Folded path of every existing key (with sections or implied) to the
-  // stored spelling.
-  std::map<std::u16string, RegKeyPath> existing_;
+  std::unordered_map<std::u16string, int> sectionIndex_;
+  // Folded path of every existing key (with a section or implied by a deeper
+  // one) to the section whose path spells it: index in keys_ and depth.
+  std::unordered_map<std::u16string, std::pair<int, size_t>> existing_;
   RegKeyPath root_;  // ";; All keys relative to \\Machine": where links point into
   bool crlf_ = false;
   bool finalEol_ = true;
@@ -139,9 +141,11 @@ class HiveFile {
   explicit HiveFile(std::filesystem::path path) : path_(std::move(path)) {}
   const std::filesystem::path& Path() const { return path_; }
 
-  // The current contents parsed; nullopt when the file is missing,
-  // unreadable or damaged (the registry then looks empty).
-  std::optional<RegistryHive> Load() const;
+  // The current contents parsed; null when the file is missing, unreadable
+  // or damaged (the registry then looks empty). The file is read every
+  // time; the parsed form of the last contents seen is kept and reused
+  // while the file holds exactly the same bytes.
+  std::shared_ptr<const RegistryHive> Load() const;
   // Reads the file, applies change and writes the result atomically. When
   // change returns false nothing is written and the result is false. A file
   // that changes on disk while this runs is read again and the change
@@ -224,7 +228,7 @@ class RegistryAccessor {
   std::optional<RegValue> ReadValue(std::string_view name) const;
 
  private:
-  std::optional<RegistryHive> LoadHive() const;
+  std::shared_ptr<const RegistryHive> LoadHive() const;
   std::optional<HiveFile> File() const;
   void WarnIfWineRunning() const;
 

@@ -218,7 +218,7 @@ TEST_F(RegistryAccessorTest, AWriterThatCutsInIsKeptAlongsideOurChange) {
   }));
   EXPECT_EQ(calls, 2);
   auto hive = file.Load();
-  ASSERT_TRUE(hive.has_value());
+  ASSERT_TRUE(hive);
   EXPECT_EQ(hive->FindValue({u"Software", u"Wine"}, u"Version")->data,
             RegValue::String(u"", u"win98").data);
   EXPECT_NE(hive->FindValue({u"Software", u"Wine"}, u"Ours"), nullptr);
