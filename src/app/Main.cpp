@@ -29,12 +29,11 @@ const char* const kLoadedCaptionPrefix = "Kestrix v00.7.1 - ";
 const char* const kAboutText =
     "Kestrix v00.7.1 for Delphi3\r\n"
     "\r\n"
-    "Inspects Delphi 3 package libraries and compiled packages, writes package\r\n"
-    "sources, works out what an application needs at start-up and edits the\r\n"
-    "IDE's package configuration.\r\n"
+    "Inspects Delphi 3 package libraries and compiled packages, writes package sources, "
+    "works out what an application needs at start-up and edits the IDE's package "
+    "configuration.\r\n"
     "\r\n"
-    "Runs on Linux through a Wine-style prefix. No code from the files it opens\r\n"
-    "is ever run.";
+    "Runs on Linux through a Wine-style prefix. No code from the files it opens is ever run.";
 const char* const kNoDelphi3Warning =
     "Kestrix didn't found Delphi3.\r\nSome features will be not available !";
 const char* const kNotDelphi3PackageWarning =

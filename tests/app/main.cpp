@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
   {
     QApplication app(argc, argv);
     if (argc >= 3 && std::strcmp(argv[1], "--kx-screenshots") == 0) {
-      result = RunScreenshots(argv[2], argc >= 4 ? argv[3] : "C:\\windows\\system32\\vcl30.dpl");
+      result = RunScreenshots(argv[2], argc >= 4 ? argv[3] : "C:\\Projects\\Demo\\DemoComp.dpl");
     } else {
       ::testing::InitGoogleTest(&argc, argv);
       result = RUN_ALL_TESTS();
