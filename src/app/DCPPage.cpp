@@ -37,6 +37,7 @@ TDCPPage::TDCPPage(TPackageForm& form, QWidget* parent) : QWidget(parent), form_
   DCUInfoListView->setObjectName(QStringLiteral("DCUInfoListView"));
   DCUInfoListView->setHorizontalHeaderLabels({QStringLiteral("Field"), QStringLiteral("Data")});
   DCUInfoListView->verticalHeader()->hide();
+  DCUInfoListView->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
   DCUInfoListView->horizontalHeader()->setSectionsClickable(false);
   DCUInfoListView->horizontalHeader()->setStretchLastSection(true);
   DCUInfoListView->setColumnWidth(0, 100);
@@ -51,8 +52,8 @@ TDCPPage::TDCPPage(TPackageForm& form, QWidget* parent) : QWidget(parent), form_
     DCUInfoListView->setItem(row, 1, new QTableWidgetItem());
   }
   DCUInfoListView->resizeColumnToContents(0);
-  DCPSplitter->setStretchFactor(0, 1);
-  DCPSplitter->setStretchFactor(1, 1);
+  DCPSplitter->setStretchFactor(0, 3);
+  DCPSplitter->setStretchFactor(1, 2);
 
   ExtractDCUBtn = new QPushButton(QStringLiteral("Extract DCU"), this);
   ExtractDCUBtn->setObjectName(QStringLiteral("ExtractDCUBtn"));
