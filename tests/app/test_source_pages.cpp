@@ -147,6 +147,20 @@ TEST_F(SourcePagesTest, OkThenCancelledDialogSkipsTheStep) {
   EXPECT_TRUE(form->Module->Loaded());
 }
 
+TEST_F(SourcePagesTest, UnreadableChosenSourceIsReportedAndTheViewKept) {
+  prefix.WriteFile("C:\\Pk\\vcl30.dcp", Vcl30Dcp().Build());
+  prefix.WriteText("C:\\vcl30.dpk", "first\r\n");
+  form->LoadPackageModule("C:\\Pk\\vcl30.dpl");
+  // Later the current directory moves; "View" asks and the chosen file is gone.
+  prefix.System().SetCurrentDirectory("C:\\Pk");
+  prompts.answers = {PromptResult::Ok};
+  prompts.fileAnswers = {std::string("C:\\gone.dpk")};
+  Dpk().DPKViewBtn->click();
+  EXPECT_EQ(Questions(), std::vector<std::string>{kDpkQuestion});
+  EXPECT_EQ(prompts.Count("Error", "Cannot open file C:\\gone.dpk"), 1);
+  EXPECT_EQ(Dpk().DPKSourceView->lines(), QStringList{"first"});
+}
+
 TEST_F(SourcePagesTest, UpperCaseExtensionCountsAsAPackageLibrary) {
   prefix.WriteFile("C:\\Pk\\VCL30X.DPL", FixtureBytes("vcl30.dpl"));
   prefix.WriteFile("C:\\Pk\\vcl30x.dcp", Vcl30Dcp().Build());
