@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -281,27 +283,6 @@ TEST_F(BadInputTest, TruncationsAndFlipsOfASyntheticPackage) {
     EXPECT_EQ(r->baseName.find("_"), std::string::npos) << r->baseName;
 }
 
-// The MinGW fixtures, each truncated at every length.
-TEST_F(BadInputTest, EveryTruncationOfEachFixture) {
-  namespace fs = std::filesystem;
-  fs::path bin = fs::path(KX_FIXTURES_DIR) / "bin";
-  if (!fs::exists(bin)) GTEST_SKIP() << "no fixtures";
-  // The standard packages the others require, intact, in the system folder.
-  for (const char* req : {"vcl30.dpl", "vclx30.dpl", "kxutil.dll"})
-    if (fs::exists(bin / req))
-      prefix.WriteFile(std::string("C:\\windows\\system32\\") + req, test::ReadHostFile(bin / req));
-  int files = 0;
-  for (const auto& entry : fs::directory_iterator(bin)) {
-    auto bytes = test::ReadHostFile(entry.path());
-    ++files;
-    for (size_t len = 0; len <= bytes.size(); ++len)
-      ASSERT_TRUE(ExerciseBytes(prefix, entry.path().filename().string(),
-                                std::vector<uint8_t>(bytes.begin(), bytes.begin() + len)))
-          << entry.path().filename() << " length " << len;
-  }
-  EXPECT_GT(files, 0);
-}
-
 // File offsets worth damaging in a PE32 file: every third byte of its
 // headers and section table, and every seventh byte of its export, import
 // and resource directories (found by reading the headers directly).
@@ -332,25 +313,59 @@ std::vector<uint32_t> DamageOffsets(const std::vector<uint8_t>& f) {
   return out;
 }
 
-TEST_F(BadInputTest, ByteFlipsInHeadersAndDirectoriesOfEachFixture) {
+// The MinGW fixtures, one test per module (so that ctest runs them in
+// parallel): every truncation, then byte flips in headers and directories.
+std::vector<std::string> FixtureNames() {
   namespace fs = std::filesystem;
-  fs::path bin = fs::path(KX_FIXTURES_DIR) / "bin";
-  if (!fs::exists(bin)) GTEST_SKIP() << "no fixtures";
-  for (const char* req : {"vcl30.dpl", "vclx30.dpl", "kxutil.dll"})
-    if (fs::exists(bin / req))
-      prefix.WriteFile(std::string("C:\\windows\\system32\\") + req, test::ReadHostFile(bin / req));
-  for (const auto& entry : fs::directory_iterator(bin)) {
-    auto bytes = test::ReadHostFile(entry.path());
-    std::vector<uint32_t> offsets = DamageOffsets(bytes);
-    EXPECT_GT(offsets.size(), 100u) << entry.path().filename();
-    for (uint32_t o : offsets) {
-      auto flipped = bytes;
-      flipped[o] ^= 0xFF;
-      ASSERT_TRUE(ExerciseBytes(prefix, entry.path().filename().string(), flipped))
-          << entry.path().filename() << " offset " << o;
-    }
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(fs::path(KX_FIXTURES_DIR) / "bin", ec))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class FixtureDamage : public BadInputTest, public ::testing::WithParamInterface<std::string> {
+ protected:
+  void SetUp() override {
+    namespace fs = std::filesystem;
+    fs::path bin = fs::path(KX_FIXTURES_DIR) / "bin";
+    // The packages the others require, intact, in the system folder.
+    for (const char* req : {"vcl30.dpl", "vclx30.dpl", "kxutil.dll"})
+      if (fs::exists(bin / req))
+        prefix.WriteFile(std::string("C:\\windows\\system32\\") + req,
+                         test::ReadHostFile(bin / req));
+    bytes = test::ReadHostFile(bin / GetParam());
+  }
+  std::vector<uint8_t> bytes;
+};
+
+TEST_P(FixtureDamage, EveryTruncation) {
+  ASSERT_FALSE(bytes.empty());
+  for (size_t len = 0; len <= bytes.size(); ++len)
+    ASSERT_TRUE(
+        ExerciseBytes(prefix, GetParam(), std::vector<uint8_t>(bytes.begin(), bytes.begin() + len)))
+        << "length " << len;
+}
+
+TEST_P(FixtureDamage, ByteFlipsInHeadersAndDirectories) {
+  std::vector<uint32_t> offsets = DamageOffsets(bytes);
+  EXPECT_GT(offsets.size(), 100u);
+  for (uint32_t o : offsets) {
+    auto flipped = bytes;
+    flipped[o] ^= 0xFF;
+    ASSERT_TRUE(ExerciseBytes(prefix, GetParam(), flipped)) << "offset " << o;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(MinGW, FixtureDamage, ::testing::ValuesIn(FixtureNames()),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                           std::string n = info.param;
+                           for (char& c : n)
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return n;
+                         });
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(FixtureDamage);
 
 }  // namespace
 }  // namespace kx
