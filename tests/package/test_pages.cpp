@@ -234,6 +234,29 @@ TEST_F(PagesTest, NoResourceDirectory) {
   EXPECT_TRUE(tree.topLevel.empty());
 }
 
+TEST_F(PagesTest, EmptyResourceDirectoryInTheImage) {
+  PeSpec s = PackageSpec(0x40000000, {}, {{0, "U"}});
+  s.resources.push_back({PeResName::Name("AVI"), PeResName::Id(1), 0, {1}});
+  test::PeLayout layout;
+  auto image = test::BuildPe(s, &layout);
+  // The root's first entry is the named type AVI; empty its subdirectory.
+  uint32_t root = layout.Offset(layout.resourceDir);
+  uint32_t sub = test::Get32(image, root + 16 + 4) & 0x7FFFFFFF;
+  test::Put16(image, root + sub + 12, 0);
+  test::Put16(image, root + sub + 14, 0);
+  prefix.WriteFile("C:\\p\\empty.dpl", image);
+  Open("C:\\p\\empty.dpl");
+  m.ReadResources();
+  ASSERT_GE(m.ResourceLines.size(), 2u);
+  EXPECT_EQ(m.ResourceLines[0].text, "AVI");
+  EXPECT_EQ(m.ResourceLines[1].text, "RCDATA");
+  EXPECT_EQ(m.ResourceLines[1].depth, 1);
+  ResourceTree tree = ShowResourceTree(m.ResourceLines);
+  ASSERT_EQ(tree.topLevel.size(), 2u);
+  EXPECT_TRUE(tree.topLevel[0].children.empty());
+  EXPECT_EQ(tree.topLevel[1].children[0].caption, "PACKAGEINFO");
+}
+
 TEST(ResourceTreeFromLines, EmptyDirectoryFollowedBySibling) {
   // B is a directory without entries; C is its sibling and D hangs under C.
   ResourceTree t = ShowResourceTree({{"A", 1}, {"B", 2}, {"C", 2}, {"D", 3}, {"E", 4}, {"F", 1}});
