@@ -524,6 +524,13 @@ TEST_F(MainWindowTest, AFailedRequiredPackageLoadIsOnlyLogged) {
   EXPECT_FALSE(form->Module->Loaded());
   EXPECT_EQ(form->GenInfoTabSheet->RequireListBox->count(), 0);
   EXPECT_EQ(Caption(), caption);
+  form.reset();
+  if (LoggingEnabled) {
+    const std::vector<uint8_t> log = test::ReadHostFile(prefix.Host("C:\\Kestrix.log"));
+    EXPECT_NE(
+        std::string(log.begin(), log.end()).find("\r\n! Adding \"absent30.DPL\"...ERROR: \r\n"),
+        std::string::npos);
+  }
 }
 
 TEST_F(MainWindowTest, APackageWithoutRequiresKeepsFindAndLoadDisabled) {
