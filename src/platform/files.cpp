@@ -203,9 +203,13 @@ std::optional<std::vector<uint8_t>> ReadFileBytes(std::string_view windowsPath) 
   if (fs::is_directory(*host, ec)) return std::nullopt;
   std::ifstream in(*host, std::ios::binary);
   if (!in) return std::nullopt;
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                             std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
+  // One read of the whole file: packages run to megabytes.
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  if (size < 0) return std::nullopt;
+  in.seekg(0, std::ios::beg);
+  std::vector<uint8_t> bytes(static_cast<size_t>(size));
+  if (!in.read(reinterpret_cast<char*>(bytes.data()), size)) return std::nullopt;
   return bytes;
 }
 
