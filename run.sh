@@ -16,7 +16,7 @@ fi
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
   echo "No display found; here is what Kestrix reads from the demo's main package:"
   echo
-  ./build/kestrix-cli info 'C:\windows\system32\vcl30.dpl' || true
+  ./build/kestrix-cli info 'C:\Projects\Demo\DemoComp.dpl' || true
   echo
   echo "To see the window, run ./run.sh from a desktop session (or: xvfb-run ./run.sh)."
   exit 0
