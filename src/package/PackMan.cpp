@@ -337,15 +337,7 @@ void TPackageModuleInfo::Clear() {
   FileSize = 0;
   Handle = 0;
   FileName.clear();
-  ImageBase = 0;
-  LoadBase = 0;
-  ModuleEntry = nullptr;
-  OrdinalBase = 0;
-  NameCount = 0;
-  FunctionTable = 0;
-  OrdinalTable = 0;
-  NameTable = 0;
-  ImportTable = 0;
+  ZeroImageTables();
   ResourceRoot = 0;
   dataFile_ = false;
   if (h == 0) return;
@@ -424,7 +416,7 @@ void TPackageModuleInfo::ReadPackageInfo() {
 
 std::string TPackageModuleInfo::GetDescription() const { return GetPackageDescription(Handle); }
 
-void TPackageModuleInfo::ReadExportTables() {
+void TPackageModuleInfo::ZeroImageTables() {
   ImageBase = 0;
   LoadBase = 0;
   ModuleEntry = nullptr;
@@ -434,6 +426,10 @@ void TPackageModuleInfo::ReadExportTables() {
   NameTable = 0;
   OrdinalTable = 0;
   ImportTable = 0;
+}
+
+void TPackageModuleInfo::ReadExportTables() {
+  ZeroImageTables();
   if (Handle == 0 || !FileExists(FileName)) return;
   const Process& proc = Sys().Proc();
   const ModuleRecord* rec = nullptr;

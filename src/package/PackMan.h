@@ -180,6 +180,8 @@ class TPackageModuleInfo {
 
  private:
   void ReadPackageInfo();
+  // Zeroes what ReadExportTables fills.
+  void ZeroImageTables();
   bool dataFile_ = false;
 };
 

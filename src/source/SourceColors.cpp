@@ -23,15 +23,22 @@ bool IsWordChar(unsigned char c) {
 
 bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
 
+// The entry with the longest Begin marker that starts at position i.
+const TMarkerEntry* LongestMarkerAt(std::string_view text, size_t i,
+                                    const std::vector<TMarkerEntry>& entries) {
+  const TMarkerEntry* best = nullptr;
+  for (const auto& e : entries)
+    if (!e.Begin.empty() && text.substr(i, e.Begin.size()) == e.Begin &&
+        (!best || e.Begin.size() > best->Begin.size()))
+      best = &e;
+  return best;
+}
+
 std::vector<Match> PairMatches(std::string_view text, const std::vector<TMarkerEntry>& entries) {
   std::vector<Match> out;
   size_t i = 0;
   while (i < text.size()) {
-    const TMarkerEntry* best = nullptr;
-    for (const auto& e : entries)
-      if (!e.Begin.empty() && text.substr(i, e.Begin.size()) == e.Begin &&
-          (!best || e.Begin.size() > best->Begin.size()))
-        best = &e;
+    const TMarkerEntry* best = LongestMarkerAt(text, i, entries);
     if (!best) {
       ++i;
       continue;
@@ -49,11 +56,7 @@ std::vector<Match> LineMatches(std::string_view text, const std::vector<TMarkerE
   std::vector<Match> out;
   size_t i = 0;
   while (i < text.size()) {
-    const TMarkerEntry* best = nullptr;
-    for (const auto& e : entries)
-      if (!e.Begin.empty() && text.substr(i, e.Begin.size()) == e.Begin &&
-          (!best || e.Begin.size() > best->Begin.size()))
-        best = &e;
+    const TMarkerEntry* best = LongestMarkerAt(text, i, entries);
     if (!best) {
       ++i;
       continue;
