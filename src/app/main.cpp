@@ -8,6 +8,7 @@
 
 #include "app/MeterDlg.h"
 #include "app/QtPrompts.h"
+#include "platform/registry_hive.h"
 
 namespace {
 
@@ -35,6 +36,9 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("Kestrix"));
   kx::gui::QtPrompts prompts;
   app.prompts = &prompts;
+  // A running Wine session overwrites the hive files when it saves: say so
+  // in a box rather than on a terminal the user may not see.
+  kx::SetRegistryWarningHandler([&prompts](const std::string& text) { prompts.Message(text); });
   int result = 0;
   {
     kx::gui::TPackageForm form(prompts);
@@ -45,6 +49,7 @@ int main(int argc, char** argv) {
     result = QApplication::exec();
     form.SetMeter(nullptr);
   }
+  kx::SetRegistryWarningHandler(nullptr);
   app.prompts = nullptr;
   return result;
 }
