@@ -18,7 +18,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLAT
   echo
   ./build/kestrix-cli info 'C:\Projects\Demo\DemoComp.dpl' || true
   echo
-  echo "To see the window, run ./run.sh from a desktop session (or: xvfb-run ./run.sh)."
+  echo "To see the window, run ./run.sh from a desktop session."
   exit 0
 fi
 exec ./build/kestrix
