@@ -23,6 +23,7 @@ const Option kFlags[] = {
     {"Fly Over Watches", "flyOverWatches", false, kFlyOverWatchesValue},
     {"CPU Registers", "cpuRegisters", false, kEnableCPUValue},
 };
+const size_t kFillOrder[] = {1, 0, 2, 3, 4};  // indices into kFlags
 
 int RunConfig(const Args& args) {
   if (!args.positional.empty()) throw UsageError{"config takes no FILE"};
@@ -34,11 +35,20 @@ int RunConfig(const Args& args) {
   int flags[std::size(kFlags)] = {};
   std::vector<std::string> known, knownDesc, disabled, disabledDesc, shared;
   if (installed) {
-    libraryPath = ReadLibrarySearchPath();
+    // Start-up reads the library path while extending PATH, in a block of
+    // its own whose failure is only logged: the page then shows an empty
+    // path and fills everything else.
+    try {
+      libraryPath = ReadLibrarySearchPath();
+    } catch (const Exception&) {
+      libraryPath.clear();
+    }
     defaultPackage = ReadAddToPackageName();
     dllOut = ReadPackageDLLOutputDir();
     dcpOut = ReadPackageDCPOutputDir();
-    for (size_t i = 0; i < std::size(kFlags); ++i) {
+    // The page's fill reads "Warn On Rebuild" before "Show Details"; the
+    // same order makes the same bad value the one reported.
+    for (const size_t i : kFillOrder) {
       const int v = kFlags[i].compiling ? ReadCompilingOption(kFlags[i].valueName)
                                         : ReadDebuggingOption(kFlags[i].valueName);
       flags[i] = v != 0 ? 1 : 0;

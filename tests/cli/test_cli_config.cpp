@@ -156,5 +156,28 @@ TEST_F(ConfigCommand, RegistryErrorsAndBadUsage) {
   EXPECT_EQ(Run({"--bogus"}).code, 2);
 }
 
+TEST_F(ConfigCommand, FailuresFollowTheStartUpOfTheDesktopTool) {
+  std::string user = Slurp(Prefix() / "user.reg");
+  auto replace = [&](const std::string& from, const std::string& to) {
+    ASSERT_NE(user.find(from), std::string::npos) << from;
+    user.replace(user.find(from), from.size(), to);
+  };
+  // A library path of the wrong type only spoils the path line: start-up
+  // reads it in a step of its own and goes on.
+  replace("\"SearchPath\"=\"$(DELPHI)", "\"SearchPath\"=dword:00000001\n\"Was\"=\"$(DELPHI)");
+  Spit(Prefix() / "user.reg", user);
+  Result r = Run({});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("Delphi Library Path\t\nKnown\t"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Warn On Rebuild\t1\n"), std::string::npos) << r.out;
+  // Two bad flags: the one the options fill reads first is reported.
+  replace("\"ShowPackageDetails\"=\"1\"", "\"ShowPackageDetails\"=\"show\"");
+  replace("\"WarnOnPackageRebuild\"=\"2\"", "\"WarnOnPackageRebuild\"=\"warn\"");
+  Spit(Prefix() / "user.reg", user);
+  r = Run({});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "'warn' is not a valid integer value\n");
+}
+
 }  // namespace
 }  // namespace kx
