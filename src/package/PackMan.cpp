@@ -449,8 +449,8 @@ void TPackageModuleInfo::ReadExportTables() {
   if (!rec) return;
   ModuleEntry = rec;
   LoadBase = rec->loadBase;
+  const uint32_t nt = rec->ntHeaders;
   try {
-    uint32_t nt = rec->ntHeaders;
     ImageBase = proc.ReadU32(nt + 0x34);
     uint32_t exportRva = proc.ReadU32(nt + 0x78);
     if (LoadBase != 0 && exportRva != 0) {
@@ -468,10 +468,16 @@ void TPackageModuleInfo::ReadExportTables() {
       NameTable = LoadBase + nameTable;
       OrdinalTable = LoadBase + ordinals;
     }
+  } catch (const EReadError&) {
+    // Headers or export directory outside the image: the export fields stay
+    // as read so far.
+  }
+  // The import directory is located on its own, so that a damaged export
+  // directory does not hide the imports.
+  try {
     uint32_t importRva = proc.ReadU32(nt + 0x80);
     ImportTable = importRva ? LoadBase + importRva : 0;
   } catch (const EReadError&) {
-    // Headers outside the image: the tables stay as read so far.
   }
 }
 

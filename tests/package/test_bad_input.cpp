@@ -175,6 +175,21 @@ TEST_F(BadInputTest, ExportDirectoryOutsideTheImageLeavesNoExports) {
   EXPECT_TRUE(FillExportList(mod, meter).rows.empty());
 }
 
+TEST_F(BadInputTest, ExportDirectoryOutsideTheImageStillShowsTheImports) {
+  PeLayout layout;
+  auto image = Package(&layout);
+  Put32(image, layout.optionalHeader + 96, 0x00F00000);  // data directory 0 RVA
+  Open(image, true);
+  EXPECT_EQ(m.NameCount, 0);
+  EXPECT_EQ(m.NameTable, 0u);
+  EXPECT_EQ(m.ImportTable, m.LoadBase + layout.importDir);
+  ImportListResult r = FillImportList(m);
+  EXPECT_FALSE(r.damaged);
+  ASSERT_EQ(r.rows.size(), 2u);
+  EXPECT_EQ(r.rows[0].name, "req.dpl");
+  EXPECT_EQ(r.rows[1].name, "kernel32.dll");
+}
+
 TEST_F(BadInputTest, ImportDescriptorsRunningPastTheImage) {
   PeLayout layout;
   auto image = Package(&layout);
