@@ -117,10 +117,20 @@ void TPackageForm::FormCreate() {
     if (Delphi3Installed) {
       SearchPathState state;
       state.SystemDirectory = SystemDirectory;
-      ExpandSearchPath(state);
-      DelphiSearchPath = state.DelphiSearchPath;
-      OriginalPath = state.OriginalPath;
-      ExpandedPath = state.ExpandedPath;
+      // The library search path is read first and kept even when PATH
+      // cannot be read or set: the Delphi3 page shows it all the same.
+      const auto keep = [this, &state] {
+        DelphiSearchPath = state.DelphiSearchPath;
+        OriginalPath = state.OriginalPath;
+        ExpandedPath = state.ExpandedPath;
+      };
+      try {
+        ExpandSearchPath(state);
+      } catch (...) {
+        keep();
+        throw;
+      }
+      keep();
       pathExpanded_ = true;
     }
   } catch (const std::exception&) {

@@ -155,6 +155,9 @@ TEST_F(MainWindowTest, FailedPathExpansionIsSilentAndCloseKeepsPath) {
   EXPECT_TRUE(prompts.asked.empty());
   EXPECT_TRUE(form->Delphi3Installed);
   EXPECT_TRUE(form->PageEnabled(form->SystemTabSheet));
+  // The library search path was read before PATH failed, and is kept.
+  EXPECT_EQ(form->DelphiSearchPath, "D:\\D3\\LIB");
+  EXPECT_FALSE(Sys().Env().Get("PATH").has_value());
   Sys().Env().Set("PATH", kStartPath);  // set later by someone else
   form.reset();
   EXPECT_EQ(*Sys().Env().Get("PATH"), kStartPath);
