@@ -22,9 +22,9 @@ void SetApplicationTitle(const QString& title);
 QString FromCore(const std::string& text);
 std::string ToCore(const QString& text);
 
-// "Desc (*.DPL)|*.DPL|All Files (*.*)|*.*" to Qt name filters. Each pattern
-// becomes case-insensitive ("*.[dD][pP][lL]") because Windows names ignore
-// case; "*.*" becomes "*" (every file, with or without an extension).
+// "Desc (*.DPL)|*.DPL|All Files (*.*)|*.*" to Qt name filters. Patterns stay
+// as written (the dialog matches them ignoring case, as Windows names do);
+// "*.*" becomes "*" (every file, with or without an extension).
 QStringList QtNameFilters(const std::string& windowsFilter);
 
 // What a confirmed dialog does with the chosen host path: converts it to a
