@@ -117,7 +117,9 @@ std::optional<std::string> QtPrompts::RunFileDialog(const FileDialogSpec& spec, 
   QFileDialog dialog(parent_, FromCore(spec.title), StartFolder(spec.initialDir));
   dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-  // Windows file names ignore case, so do the filters.
+  // Windows file names ignore case, so do the filters. A desktop's native
+  // dialog may match "*.DPL" case-sensitively, so Qt's own dialog is used.
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
   const QStringList filters = QtNameFilters(spec.filter);
   if (!filters.isEmpty()) dialog.setNameFilters(filters);
