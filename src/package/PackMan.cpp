@@ -347,13 +347,9 @@ void TPackageModuleInfo::Clear() {
     UnloadPackage(h);
 }
 
-void TPackageModuleInfo::Load(const std::string& fileName) {
-  Clear();
-  FileName = fileName;
-  HMODULE h = LoadPackage(fileName);
-  if (h == 0) throw ELoadPackage("Error loading package: handle is nil");
-  Handle = h;
-  FileName = Sys().Proc().GetModuleFileName(h).substr(0, 260);
+// Size, date and kind of FileName, then the lists emptied for the module's
+// package information.
+void TPackageModuleInfo::ReadFileFactsAndEmptyLists() {
   auto found = FindFirstFile(Sys().ExpandFileName(FileName));
   FileSize = found ? static_cast<int32_t>(found->info.size) : -1;
   FileDate = FileDateTime(FileName).value_or(0.0);
@@ -363,6 +359,16 @@ void TPackageModuleInfo::Load(const std::string& fileName) {
   Contains.clear();
   StructureUnits.clear();
   Requires.clear();
+}
+
+void TPackageModuleInfo::Load(const std::string& fileName) {
+  Clear();
+  FileName = fileName;
+  HMODULE h = LoadPackage(fileName);
+  if (h == 0) throw ELoadPackage("Error loading package: handle is nil");
+  Handle = h;
+  FileName = Sys().Proc().GetModuleFileName(h).substr(0, 260);
+  ReadFileFactsAndEmptyLists();
   ReadPackageInfo();
 }
 
@@ -376,15 +382,7 @@ void TPackageModuleInfo::LoadAsData(const std::string& fileName) {
   dataFile_ = true;
   std::string full = proc.GetModuleFileName(h);
   if (!full.empty()) FileName = full.substr(0, 260);
-  auto found = FindFirstFile(Sys().ExpandFileName(FileName));
-  FileSize = found ? static_cast<int32_t>(found->info.size) : -1;
-  FileDate = FileDateTime(FileName).value_or(0.0);
-  Kind = ModuleKindFromFileName(FileName);
-  ResourceLines.clear();
-  SourceUnits.clear();
-  Contains.clear();
-  StructureUnits.clear();
-  Requires.clear();
+  ReadFileFactsAndEmptyLists();
   Flags = 0;
   // Package information is optional here: any PE32 file may be inspected.
   if (HasPackageInfo(h)) {

@@ -180,6 +180,7 @@ class TPackageModuleInfo {
 
  private:
   void ReadPackageInfo();
+  void ReadFileFactsAndEmptyLists();
   // Zeroes what ReadExportTables fills.
   void ZeroImageTables();
   bool dataFile_ = false;
