@@ -127,6 +127,10 @@ bool MatchesMask(std::string_view name, std::string_view mask) {
   const size_t n = name.size();
   const size_t m = mask.size();
   const size_t lastDot = name.rfind('.');
+  // A mask without wildcards (a file looked up by name) is the name itself
+  // unless it ends in '.', which also matches the end of a name.
+  if (mask.find_first_of("*?") == std::string_view::npos && (m == 0 || mask[m - 1] != '.'))
+    return SameFileName(name, mask);
   // "*.ext" with a plain extension, the mask of nearly every search: the
   // rules below reduce it to the text after the name's last '.'.
   if (m >= 3 && mask[0] == '*' && mask[1] == '.' &&
