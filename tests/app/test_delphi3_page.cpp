@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QSignalSpy>
+#include <QKeyEvent>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -79,11 +79,12 @@ TEST_F(Delphi3PageTest, TheListIsBuiltOnTheFirstVisitAndFollowsTheSelection) {
   EXPECT_FALSE(page->LoadKnownPackBtn->isEnabled());
   EXPECT_TRUE(page->FindKnownPackBtn->isEnabled());
   EXPECT_FALSE(page->MoveUPKnownPackBtn->isEnabled());
-  QSignalSpy search(page, &gui::TDelphi3Page::lostPackageSearchRequested);
+  QStringList searched;
+  QObject::connect(page, &gui::TDelphi3Page::lostPackageSearchRequested,
+                   [&](const QString& name) { searched << name; });
   page->FindKnownPackBtn->click();
   EXPECT_EQ(form->ActivePage(), form->FindTabSheet);
-  ASSERT_EQ(search.count(), 1);
-  EXPECT_EQ(search.at(0).at(0).toString(), QStringLiteral("oldcomp30.dpl"));
+  EXPECT_EQ(searched, QStringList{QStringLiteral("oldcomp30.dpl")});
 
   form->SetActivePage(page);
   Select(1);
@@ -124,7 +125,11 @@ TEST_F(Delphi3PageTest, OptionsAreFilledAndWrittenOnEveryChange) {
   page->LibPathEdit->end(false);
   std::string typed;
   for (char c : std::string("xyz")) {
-    test::PressKey(page->LibPathEdit, Qt::Key_X + (c - 'x'));
+    // A typed character: key press and release carrying its text.
+    for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+      QKeyEvent key(type, Qt::Key_X + (c - 'x'), Qt::NoModifier, QString(QChar(c)));
+      QApplication::sendEvent(page->LibPathEdit, &key);
+    }
     typed += c;
     EXPECT_EQ(ReadLibrarySearchPath(), start + typed);
   }
