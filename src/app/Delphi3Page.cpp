@@ -211,6 +211,7 @@ void TDelphi3Page::ReadOptions() {
   // Setting a control raises its change handler whenever the value differs,
   // so non-empty texts and checked boxes are written straight back.
   LibPathEdit->setText(FromCore(form_.DelphiSearchPath));
+  LibPathEdit->setCursorPosition(0);
   DefPackFilenameEdit->setText(FromCore(ReadAddToPackageName()));
   PackDLLDiretoryEdit->setText(FromCore(ReadPackageDLLOutputDir()));
   PackDCPDiretoryEdit->setText(FromCore(ReadPackageDCPOutputDir()));

@@ -7,7 +7,6 @@
 #include <QKeyEvent>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "app/Delphi3Page.h"
 #include "app/FindPage.h"
@@ -16,49 +15,30 @@
 #include "delphi3/D3_Reg.h"
 #include "gui_test_support.h"
 #include "platform/system.h"
+#include "support/demo_prefix.h"
 
 namespace kx {
 namespace {
 namespace fs = std::filesystem;
 using gui::TPackageForm;
 
-std::string Slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
 class Delphi3PageTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "kx-d3page-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-    fs::copy(fs::path(KX_FIXTURES_DIR) / "demo-prefix", root_,
-             fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-    system_ = std::make_unique<ScopedSystem>(WinSystem::ForPrefix(root_));
-  }
-  void TearDown() override {
-    form.reset();
-    system_.reset();
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
+  void TearDown() override { form.reset(); }
   void Start() {
     form = std::make_unique<TPackageForm>(prompts);
     form->SetProcessMessages([] {});
     page = form->SystemTabSheet;
   }
-  std::string Reg() const { return Slurp(root_ / "user.reg"); }
+  std::string Reg() const { return demo_.UserReg(); }
   bool Has(const std::string& line) const { return Reg().find(line) != std::string::npos; }
   void Select(int row) { page->KnownPackListView->selectDisplayedRow(row); }
   std::string Cell(int row, int column) const {
     return gui::ToCore(page->KnownPackListView->displayedCell(row, column));
   }
 
-  fs::path root_;
-  std::unique_ptr<ScopedSystem> system_;
+  test::DemoPrefixCopy demo_;
+  const fs::path& root_ = demo_.Root();
   test::ScriptedPrompts prompts;
   std::unique_ptr<TPackageForm> form;
   gui::TDelphi3Page* page = nullptr;

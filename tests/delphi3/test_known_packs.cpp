@@ -7,11 +7,11 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 
 #include "delphi3/D3_Reg.h"
 #include "delphi3/KnownPacks.h"
 #include "package/PackMan.h"
+#include "support/demo_prefix.h"
 #include "support/pe_builder.h"
 #include "support/test_system.h"
 
@@ -19,13 +19,6 @@ namespace kx {
 namespace {
 namespace fs = std::filesystem;
 using Names = std::vector<std::string>;
-
-std::string Slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 // Records what the list asks and shows; answers Yes.
 class Recorder : public Prompts, public ProgressMeter {
@@ -181,20 +174,7 @@ TEST(KnownPackList, MeterStepsAndButtonRules) {
 // A copy of the demo prefix as the current system.
 class DemoPrefix : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "kx-known-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-    fs::copy(fs::path(KX_FIXTURES_DIR) / "demo-prefix", root_,
-             fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-    system_ = std::make_unique<ScopedSystem>(WinSystem::ForPrefix(root_));
-  }
-  void TearDown() override {
-    system_.reset();
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
-  std::string Reg() const { return Slurp(root_ / "user.reg"); }
+  std::string Reg() const { return demo_.UserReg(); }
   static Names Known() {
     Names n, d;
     ReadKnownPackages(n, d);
@@ -205,8 +185,8 @@ class DemoPrefix : public ::testing::Test {
     ReadDisabledPackages(n, d);
     return n;
   }
-  fs::path root_;
-  std::unique_ptr<ScopedSystem> system_;
+  test::DemoPrefixCopy demo_;
+  const fs::path& root_ = demo_.Root();
 };
 
 const std::string kStd = "C:\\Program Files\\Borland\\Delphi 3\\Bin\\dclstd30.dpl";
