@@ -238,6 +238,19 @@ TEST_F(DemoPrefix, AddRemoveAndTheirRegistryEffects) {
   EXPECT_EQ(Known(), (Names{kQrt, kDemo, fresh}));
   EXPECT_EQ(t.store.KnownPackNames, Known());
   EXPECT_EQ(t.store.KnownPackDescriptions.size(), t.store.KnownPackNames.size());
+
+  // Without the "Known Packages" key nothing can be registered: an error,
+  // not a row that the registry does not hold.
+  std::string reg = Reg();
+  const size_t at = reg.find("[Software\\\\Borland\\\\Delphi\\\\3.0\\\\Known Packages]");
+  ASSERT_NE(at, std::string::npos);
+  reg.erase(at, reg.find("\n\n", at) + 2 - at);
+  std::ofstream(root_ / "user.reg", std::ios::binary | std::ios::trunc) << reg;
+  const size_t rows = t.list.Rows.size();
+  EXPECT_FALSE(t.list.AddKnownPackage(kStd));
+  EXPECT_EQ(t.rec.said.back(), std::string("Error:") + kNoPackageAddedMsg);
+  EXPECT_EQ(Reg(), reg);
+  EXPECT_EQ(t.list.Rows.size(), rows);
 }
 
 TEST_F(DemoPrefix, UpAndDownSwapByPath) {
