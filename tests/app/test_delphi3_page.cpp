@@ -1,12 +1,12 @@
 // The Delphi3 page on a copy of the demo prefix: the list built on the first
 // visit, the buttons as the selection moves, Up, Remove, Find and Load from
-// the keyboard, and the option controls writing the registry.
+// the keyboard, and the option controls writing the registry (a missing
+// subkey is covered by the registry store and `config set` tests).
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QKeyEvent>
 #include <filesystem>
-#include <fstream>
 
 #include "app/Delphi3Page.h"
 #include "app/FindPage.h"
@@ -117,21 +117,6 @@ TEST_F(Delphi3PageTest, OptionsAreFilledAndWrittenOnEveryChange) {
   EXPECT_TRUE(Has("\"EnableCPU\"=\"1\""));
   page->DOCPURegisterCheck->click();
   EXPECT_TRUE(Has("\"EnableCPU\"=\"0\""));
-}
-
-TEST_F(Delphi3PageTest, AMissingSubkeyStoresNothing) {
-  std::string reg = Reg();
-  const size_t at = reg.find("[Software\\\\Borland\\\\Delphi\\\\3.0\\\\Library]");
-  ASSERT_NE(at, std::string::npos);
-  reg.erase(at, reg.find("\n\n", at) + 2 - at);
-  std::ofstream(root_ / "user.reg", std::ios::binary | std::ios::trunc) << reg;
-  Start();
-  const std::string before = Reg();
-  page->PackDLLDiretoryEdit->setText(QStringLiteral("C:\\Out"));
-  page->LibPathEdit->setText(QStringLiteral("C:\\Lib"));
-  EXPECT_EQ(gui::ToCore(page->PackDLLDiretoryEdit->text()), "C:\\Out");  // shown, not stored
-  EXPECT_EQ(Reg(), before);
-  EXPECT_EQ(prompts.Count("Error"), 0);
 }
 
 }  // namespace

@@ -47,9 +47,7 @@ class Recorder : public Prompts, public ProgressMeter {
 };
 
 struct ListUnderTest {
-  explicit ListUnderTest(bool fromRegistry = true) {
-    if (fromRegistry) store.ReadFromRegistry();
-  }
+  ListUnderTest() { store.ReadFromRegistry(); }
   KnownPackStore store;
   Recorder rec;
   TKnownPackList list{
