@@ -14,13 +14,7 @@ namespace {
 // The text of a string value up to its first NUL; nullopt for other types.
 std::optional<std::u16string> StoredText(const RegValue& v) {
   if (v.type != REG_SZ && v.type != REG_EXPAND_SZ) return std::nullopt;
-  std::u16string text;
-  for (size_t i = 0; i + 1 < v.data.size(); i += 2) {
-    const char16_t c = static_cast<char16_t>(v.data[i] | (v.data[i + 1] << 8));
-    if (c == 0) break;
-    text.push_back(c);
-  }
-  return text;
+  return Utf16LeText(v.data);
 }
 
 }  // namespace

@@ -48,14 +48,7 @@ std::u16string ReadDescriptionAsData(const std::string& path) {
   const Process& proc = Sys().Proc();
   auto res = proc.FindResource(image.Handle(), ResId::Name("DESCRIPTION"), ResId::Id(RT_RCDATA));
   if (!res) return {};
-  std::u16string text;
-  const std::span<const uint8_t> bytes = proc.View(res->address, res->size);
-  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    const char16_t c = static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8);
-    if (c == 0) break;
-    text.push_back(c);
-  }
-  return text;
+  return Utf16LeText(proc.View(res->address, res->size));
 }
 
 // The file name without its extension ("C:\D3\vcl30.dpl" -> "vcl30").
