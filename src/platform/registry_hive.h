@@ -103,7 +103,7 @@ class RegistryHive {
   static std::optional<RegValue> ParseValue(std::string_view text);
 
  private:
-  enum class LineKind { Other, Header, Value, Time, Link };
+  enum class LineKind : uint8_t { Other, Header, Value, Time, Link };
   struct Item {
     // LineKind::Value marks a value line; until the values of its key are
     // decoded it may still turn out not to be one (it is then Other).
@@ -112,9 +112,9 @@ class RegistryHive {
     bool owned = false;             // the text is owned_[begin], not a span of source_
     int key = -1;                   // index into keys_ of the section it belongs to
     mutable int value = -1;         // LineKind::Value: index into values_
-    size_t nameEnd = 0;             // LineKind::Header: just past the closing ']'
-    size_t begin = 0;               // the raw physical lines, joined with '\n'
-    size_t size = 0;
+    uint32_t nameEnd = 0;           // LineKind::Header: just past the closing ']'
+    uint32_t begin = 0;             // the raw physical lines, joined with '\n'
+    uint32_t size = 0;
   };
   struct Key {
     size_t at = 0;                // its path, levels joined with '\': in names_ as
@@ -131,11 +131,11 @@ class RegistryHive {
   struct Slot {
     int key = -1;
     uint32_t depth = 0;
-    size_t length = 0;
-    size_t hash = 0;
+    uint32_t length = 0;
+    uint32_t hash = 0;
   };
   struct PathIndex {
-    std::vector<Slot> slots;
+    std::vector<Slot> table;
     size_t used = 0;
   };
   // Serialises the lazy decoding of values in a hive shared between users.
@@ -162,8 +162,10 @@ class RegistryHive {
   // its index. The indexes are not updated.
   int AddKey(std::u16string_view name);
   const Slot* Lookup(const PathIndex& index, std::u16string_view folded) const;
-  // Adds the slot unless its path is indexed already; false then.
-  bool Insert(PathIndex& index, Slot slot);
+  // Adds the slot unless its path is indexed already: the slot that holds
+  // the path, and whether it was added.
+  std::pair<const Slot*, bool> Emplace(PathIndex& index, Slot slot);
+  bool Insert(PathIndex& index, const Slot& slot) { return Emplace(index, slot).second; }
   static void Reserve(PathIndex& index, size_t count);
   void Reindex();
   int FindKeyIndex(std::u16string_view folded) const;
