@@ -268,6 +268,7 @@ void TPackageForm::LoadPackageModule(const std::string& fileName) {
   }
   loading_ = true;
   tablesRead_ = false;
+  pageChosenInLoad_ = false;
   struct LoadEnd {
     TPackageForm& form;
     ~LoadEnd() { form.EndLoad(); }
@@ -302,8 +303,8 @@ void TPackageForm::LoadPackageModule(const std::string& fileName) {
   tablesRead_ = true;
   loading_ = false;
   // A package page chosen while the load ran is filled now that its
-  // tables are read.
-  MainPageControlChange();
+  // tables are read (a page shown before the load waits for a visit).
+  if (pageChosenInLoad_) MainPageControlChange();
 }
 
 void TPackageForm::EndLoad() {
@@ -339,6 +340,7 @@ void TPackageForm::ShowResources() {
 void TPackageForm::InitSystemInfo() { SystemTabSheet->InitSystemInfo(); }
 
 void TPackageForm::MainPageControlChange() {
+  if (loading_) pageChosenInLoad_ = true;
   if (!Module) return;
   const QWidget* page = ActivePage();
   if (page == nullptr) return;

@@ -149,8 +149,9 @@ class TPackageForm : public QMainWindow {
   int shownPage_ = 0;
   bool revertingPage_ = false;
   bool pathExpanded_ = false;
-  bool loading_ = false;     // LoadPackageModule runs
-  bool tablesRead_ = false;  // the loaded module's export tables are read
+  bool loading_ = false;           // LoadPackageModule runs
+  bool tablesRead_ = false;        // the loaded module's export tables are read
+  bool pageChosenInLoad_ = false;  // the page changed while a load ran
   std::optional<std::string> queuedLoad_;
 };
 
