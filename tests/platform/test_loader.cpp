@@ -56,8 +56,10 @@ class Loader : public ::testing::Test {
 using Names = std::vector<std::string>;
 
 TEST_F(Loader, BareNameSearchOrderIsProgramCurrentSystemWindowsThenPath) {
-  const std::vector<std::string> places = {kProgramDir,   "C:\\work", "C:\\windows\\system32",
-                                           "C:\\windows", "C:\\p1",   "C:\\p2"};
+  // The 16-bit system folder comes between the system and Windows folders.
+  const std::vector<std::string> places = {
+      kProgramDir, "C:\\work", "C:\\windows\\system32", "C:\\windows\\system", "C:\\windows",
+      "C:\\p1",    "C:\\p2"};
   for (const auto& dir : places) Put(dir + "\\probe.dll", Dll());
   for (const auto& dir : places) {
     Process p;
@@ -177,6 +179,25 @@ TEST_F(Loader, ImagesAreCopiedToThePreferredBaseOrTheNextFreeRange) {
   ASSERT_TRUE(p.FreeLibrary(a));
   EXPECT_FALSE(p.IsMapped(a, 1));
   EXPECT_EQ(p.LoadLibrary("c"), 0x10000000u);
+}
+
+TEST_F(Loader, TheProgramsOwnImageRangeIsNeverGivenToAModule) {
+  // At the default base, inside the range, and just above it.
+  const struct {
+    uint32_t base;
+    bool moved;
+  } cases[] = {{0x00400000, true}, {0x004F0000, true}, {0x00500000, false}};
+  for (const auto& c : cases) {
+    PeSpec spec = Dll({}, {{.name = "F"}}, c.base);
+    Put("C:\\work\\at.dll", spec);
+    Process p;
+    const HMODULE h = p.LoadLibrary("at");
+    ASSERT_NE(h, 0u) << std::hex << c.base;
+    const ModuleRecord* r = p.Module(h);
+    EXPECT_EQ(r->imageBase, c.base);
+    EXPECT_EQ(h != c.base, c.moved) << std::hex << c.base;
+    EXPECT_TRUE(h >= 0x00500000u || h + r->sizeOfImage <= 0x00400000u) << std::hex << h;
+  }
 }
 
 TEST_F(Loader, ImagesOutsideUserSpaceOrUnalignedAreMovedBelowIt) {
@@ -315,10 +336,13 @@ TEST_F(Loader, CoreSystemLibrariesWithoutFilesAreBuiltIn) {
   EXPECT_EQ(rec->fileName, "C:\\windows\\system32\\kernel32.dll");
   EXPECT_EQ(p.ReadU16(k32), 0x5A4Du);
   EXPECT_EQ(PeImage(rec->image, PeImage::Layout::Mapped).ImageBase(), rec->imageBase);
-  const uint32_t a = p.GetProcAddress(k32, "AnythingAtAll");
-  const uint32_t b = p.GetProcAddress(k32, uint16_t{23});
-  EXPECT_TRUE(p.IsMapped(a, 1));
-  EXPECT_TRUE(p.IsMapped(b, 1));
+  // It binds every import made of it but has no export table to answer a
+  // direct look-up from: a package entry point is never invented.
+  for (const char* proc : {"ExitProcess", "Initialize"}) {
+    EXPECT_EQ(p.GetProcAddress(k32, proc), 0u) << proc;
+    EXPECT_EQ(p.LastError(), ERROR_PROC_NOT_FOUND) << proc;
+  }
+  EXPECT_EQ(p.GetProcAddress(k32, uint16_t{23}), 0u);
   EXPECT_FALSE(p.FindResource(k32, ResId::Name("PACKAGEINFO"), ResId::Id(RT_RCDATA)));
   EXPECT_EQ(p.LoadLibrary("kernel32"), k32);
   EXPECT_EQ(p.LoadLibrary("C:\\windows\\system32\\KERNEL32.DLL"), k32);
@@ -389,11 +413,15 @@ TEST_F(Loader, FilesThatAreNotPe32ImagesFailWithBadFormat) {
     EXPECT_EQ(p.LoadLibrary(name), 0u) << name;
     EXPECT_EQ(p.LastError(), ERROR_BAD_EXE_FORMAT) << name;
   }
-  for (const char* name : {"text", "pe64", "huge"}) {
+  for (const char* name : {"text", "huge"}) {
     EXPECT_EQ(p.LoadLibraryEx(name, LOAD_LIBRARY_AS_DATAFILE), 0u) << name;
     EXPECT_EQ(p.LastError(), ERROR_BAD_EXE_FORMAT) << name;
   }
   EXPECT_TRUE(p.Modules().empty());
+  // A 64-bit image is readable as a data file, never loadable.
+  const HMODULE data64 = p.LoadLibraryEx("pe64", LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(data64, 0u);
+  EXPECT_TRUE(p.FreeLibrary(data64));
 }
 
 TEST_F(Loader, ImportCyclesLoadAndUnloadTogether) {
