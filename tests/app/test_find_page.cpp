@@ -51,7 +51,9 @@ class FindPageTest : public ::testing::Test {
   std::string Caption() { return gui::ToCore(Page().FindPackStartStopBTN->text()); }
   void Search(const char* mask, const char* folder = nullptr) {
     Page().PackSearchMaskEdit->setText(QString::fromLatin1(mask));
-    if (folder) ASSERT_TRUE(Page().FindPackageShellTree->SelectPath(folder));
+    if (folder) {
+      ASSERT_TRUE(Page().FindPackageShellTree->SelectPath(folder));
+    }
     Page().FindPackStartStopBTN->click();
   }
 

@@ -30,9 +30,10 @@ std::string Quote(const std::string& s) {
 CliResult Find(const test::TempPrefix& prefix, const fs::path& cwd,
                const std::vector<std::string>& args) {
   const fs::path out = prefix.Root() / "cli.out";
+  // PATH as Wine starts it: C:\windows (the prefix's registry holds none).
   std::string cmd = "cd " + Quote(cwd.string()) +
-                    " && WINEPREFIX=" + Quote(prefix.Root().string()) + " " + Quote(KX_CLI_PATH) +
-                    " find";
+                    " && WINEPATH='C:\\windows' WINEPREFIX=" + Quote(prefix.Root().string()) + " " +
+                    Quote(KX_CLI_PATH) + " find";
   for (const auto& a : args) cmd += " " + Quote(a);
   cmd += " >" + Quote(out.string()) + " 2>/dev/null </dev/null";
   const int status = std::system(cmd.c_str());
