@@ -134,6 +134,15 @@ TFindPage::TFindPage(TPackageForm& form, QWidget* parent) : QWidget(parent), for
           on(&TFindPage::FindPackLoadPackageBtnClick));
   connect(FindPackageListView, &QTableView::doubleClicked, this,
           on(&TFindPage::FindPackLoadPackageBtnClick));
+  FindPackageFile.OnBeforeExecute = [this] { FindPackageFileBeforeExecute(); };
+  FindPackageFile.OnNewPath = [this](const std::string& folder, bool&) {
+    FindPackageFileNewPath(folder);
+  };
+  FindPackageFile.OnAddFile = [this](const TFoundFile& file, bool&) {
+    FindPackageFileAddFile(file.fileName);
+  };
+  FindPackageFile.OnEndSearch = [this] { FindPackageFileEndSearch(); };
+  FindPackageFile.ProcessMessages = [this] { FlushRows(false); };
   // Closing the window ends a running search: the search runs inside the
   // window's own handlers and must not outlive it.
   form_.installEventFilter(this);
@@ -143,7 +152,7 @@ TFindPage::TFindPage(TPackageForm& form, QWidget* parent) : QWidget(parent), for
 bool TFindPage::eventFilter(QObject* watched, QEvent* event) {
   if (watched == &form_ && event->type() == QEvent::Close) {
     pending_.reset();
-    if (searchTag_ == 1) finder_.Abort();
+    if (searchTag_ == 1) FindPackageFile.Abort();
   }
   if (watched == FindPackageListView && event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();
@@ -161,7 +170,7 @@ void TFindPage::StartPackageSearch(const std::string& mask, const std::string& f
   if (searchTag_ == 1) {
     // The running search ends after its current folder; this one follows.
     pending_ = std::move(request);
-    finder_.Abort();
+    FindPackageFile.Abort();
     return;
   }
   std::optional<Request> next = std::move(request);
@@ -181,14 +190,9 @@ void TFindPage::RunSearch(const Request& request) {
         PackSearchRoots(request.mode, request.mask, request.folder, request.stopAtFirst,
                         form_.SystemDirectory, form_.ExpandedPath);
     if (!request.keepReport) FindPackClearReportBtnClick();
+    ConfigurePackSearch(FindPackageFile, roots, request.mask, request.stopAtFirst);
     form_.ProcessMessages();
-    TPackSearchEvents events;
-    events.BeforeExecute = [this] { FindPackageFileBeforeExecute(); };
-    events.NewPath = [this](const std::string& f) { FindPackageFileNewPath(f); };
-    events.AddFile = [this](const std::string& f) { FindPackageFileAddFile(f); };
-    events.EndSearch = [this](size_t n, uint64_t size) { FindPackageFileEndSearch(n, size); };
-    events.ProcessMessages = [this] { FlushRows(false); };
-    finder_.Run(roots, request.mask, request.stopAtFirst, events);
+    FindPackageFile.Execute();
   } catch (...) {
     // The finder did not reach its end: leave the running state all the same.
     if (searchTag_ == 1) {
@@ -211,7 +215,7 @@ void TFindPage::StartFromControls() {
 
 void TFindPage::FindPackStartStopBTNClick() {
   if (searchTag_ == 1) {
-    finder_.Abort();
+    FindPackageFile.Abort();
     return;
   }
   StartFromControls();
@@ -319,13 +323,18 @@ void TFindPage::FlushRows(bool force) {
   sincePump_.restart();
 }
 
-void TFindPage::FindPackageFileEndSearch(size_t filesFound, uint64_t totalSize) {
+void TFindPage::SetPumpInterval(int milliseconds) {
+  pumpIntervalMs_ = milliseconds;
+  FindPackageFile.PumpInterval = std::chrono::milliseconds(milliseconds);
+}
+
+void TFindPage::FindPackageFileEndSearch() {
   FlushRows(true);
   QApplication::restoreOverrideCursor();
   FindPackStartStopBTN->setText(QString::fromLatin1(kFindIdleCaption));
   searchTag_ = 0;
-  SmartFindStatusBar->setPanelText(0, FromCore(FindEndStatusText(filesFound)));
-  SmartFindStatusBar->setPanelText(2, FromCore(FindTotalSizeText(totalSize)));
+  SmartFindStatusBar->setPanelText(0, FromCore(FindEndStatusText(FindPackageFile.FilesFound())));
+  SmartFindStatusBar->setPanelText(2, FromCore(FindTotalSizeText(FindPackageFile.TotalSize())));
 }
 
 }  // namespace kx::gui

@@ -60,14 +60,16 @@ class TFindPage : public QWidget {
   void FindPackageFileBeforeExecute();
   void FindPackageFileNewPath(const std::string& folder);
   void FindPackageFileAddFile(const std::string& fileName);
-  void FindPackageFileEndSearch(size_t filesFound, uint64_t totalSize);
+  void FindPackageFileEndSearch();
 
   // 1 while a search runs (the start/stop button's tag).
   int SearchTag() const { return searchTag_; }
   // The message pump runs at most this often while rows come in (0: after
   // every row and folder).
-  void SetPumpInterval(int milliseconds) { pumpIntervalMs_ = milliseconds; }
-  TPackSearch& Finder() { return finder_; }
+  void SetPumpInterval(int milliseconds);
+
+  // The page's recursive file finder.
+  TFileFinder FindPackageFile;
 
   TShellFolderTree* FindPackageShellTree;
   QLineEdit* PackSearchMaskEdit;
@@ -99,7 +101,6 @@ class TFindPage : public QWidget {
   void FlushRows(bool force);
 
   TPackageForm& form_;
-  TPackSearch finder_;
   int searchTag_ = 0;
   std::optional<Request> pending_;
   std::vector<TListModel::Row> newRows_;

@@ -85,9 +85,12 @@ int RunFind(const Args& args) {
   context.SharedPackNames = &state.Shared;
 
   nlohmann::ordered_json rows = nlohmann::ordered_json::array();
-  TPackSearchEvents events;
-  events.AddFile = [&](const std::string& fileName) {
-    const TFindRow row = MakeFindRow(fileName, context);
+  TFileFinder finder;
+  ConfigurePackSearch(
+      finder, PackSearchRoots(mode, mask, folder, first, state.SystemDirectory, state.ExpandedPath),
+      mask, first);
+  finder.OnAddFile = [&](const TFoundFile& file, bool&) {
+    const TFindRow row = MakeFindRow(file.fileName, context);
     if (json) {
       nlohmann::ordered_json j;
       for (int c = 0; c < kFindColumnCount; ++c)
@@ -98,9 +101,7 @@ int RunFind(const Args& args) {
     for (int c = 0; c < kFindColumnCount; ++c) std::cout << (c ? "\t" : "") << Out(row[size_t(c)]);
     std::cout << std::endl;  // each file as soon as it is found
   };
-  TPackSearch finder;
-  finder.Run(PackSearchRoots(mode, mask, folder, first, state.SystemDirectory, state.ExpandedPath),
-             mask, first, events);
+  finder.Execute();
   if (json) std::cout << rows.dump(2) << "\n";
   return 0;
 }

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "delphi3/SysPackg.h"
+#include "deploy/DriveCheck.h"
 #include "package/PackMan.h"
 #include "platform/files.h"
 #include "platform/formats.h"
@@ -46,16 +47,6 @@ bool InList(const std::vector<std::string>* list, std::string_view name) {
   for (const std::string& entry : *list)
     if (SameText(entry, name)) return true;
   return false;
-}
-
-// TEMPORARY until the deploy branch lands (replaced by deploy's BuildSearchRoots).
-void BuildSearchRoots(const std::string& mask, std::vector<std::string>& roots, bool stopAtFirst) {
-  std::string folder = ExtractFilePath(mask);
-  if (folder.empty()) folder = Sys().CurrentDirectory();
-  folder = IncludeTrailingBackslash(folder);
-  std::string driveRoot = folder.size() >= 2 && folder[1] == ':' ? folder.substr(0, 2) + "\\" : "";
-  if (stopAtFirst && folder != "\\") roots.push_back(folder);
-  roots.push_back(driveRoot);
 }
 
 }  // namespace
@@ -158,47 +149,12 @@ std::vector<std::string> ListSubfolders(std::string_view folder) {
   return names;
 }
 
-// TEMPORARY finder until the deploy branch lands.
-struct TPackSearch::Impl {
-  bool stop = false;
-};
-
-TPackSearch::TPackSearch() : impl_(new Impl) {}
-TPackSearch::~TPackSearch() { delete impl_; }
-void TPackSearch::Abort() { impl_->stop = true; }
-
-void TPackSearch::Run(const TPackSearchRoots& roots, const std::string& mask, bool stopAtFirst,
-                      const TPackSearchEvents& events) {
-  running_ = true;
-  impl_->stop = false;
-  size_t files = 0;
-  uint64_t total = 0;
-  if (events.BeforeExecute) events.BeforeExecute();
-  for (const std::string& root : roots.Roots) {
-    if (root.empty() || impl_->stop) continue;
-    std::vector<std::string> queue{IncludeTrailingBackslash(root)};
-    for (size_t q = 0; q < queue.size() && !impl_->stop; ++q) {
-      const std::string folder = queue[q];
-      if (events.NewPath) events.NewPath(folder);
-      if (impl_->stop) break;
-      size_t here = 0;
-      for (const FindData& e : FindFiles(folder + "*")) {
-        if (e.info.attributes & FILE_ATTRIBUTE_DIRECTORY) {
-          if (roots.Recurse && e.name != "." && e.name != "..")
-            queue.push_back(folder + e.name + "\\");
-          continue;
-        }
-        if (!MatchesMask(e.name, mask)) continue;
-        ++files, ++here;
-        total += static_cast<uint32_t>(e.info.size);
-        if (events.AddFile) events.AddFile(folder + e.name);
-      }
-      if (stopAtFirst && here > 0) impl_->stop = true;
-      if (roots.Recurse && events.ProcessMessages) events.ProcessMessages();
-    }
-  }
-  running_ = false;
-  if (events.EndSearch) events.EndSearch(files, total);
+void ConfigurePackSearch(TFileFinder& finder, const TPackSearchRoots& roots, std::string_view mask,
+                         bool stopAtFirst) {
+  finder.Roots = roots.Roots;
+  finder.Recurse = roots.Recurse;
+  finder.StopAtFirst = stopAtFirst;
+  finder.Mask = ExtractFileName(mask);
 }
 
 int CompareFindCells(std::string_view a, std::string_view b) {

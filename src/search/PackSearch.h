@@ -6,10 +6,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "search/FileFinder.h"
 
 namespace kx {
 
@@ -124,38 +125,11 @@ std::vector<std::string> ListSubfolders(std::string_view folder);
 // <0, 0, >0.
 int CompareFindCells(std::string_view a, std::string_view b);
 
-// One search as the page runs it: the finder over the roots with the mask,
-// its events in order (before-execute once, new-path per folder, add-file
-// per match, end-search once), abortable from inside an event or from the
-// message pump.
-struct TPackSearchEvents {
-  std::function<void()> BeforeExecute;
-  std::function<void(const std::string& folder)> NewPath;
-  std::function<void(const std::string& fileName)> AddFile;
-  std::function<void(size_t filesFound, uint64_t totalSize)> EndSearch;
-  // Runs between folders (the window's pending messages).
-  std::function<void()> ProcessMessages;
-};
-
-class TPackSearch {
- public:
-  TPackSearch();
-  ~TPackSearch();
-  TPackSearch(const TPackSearch&) = delete;
-  TPackSearch& operator=(const TPackSearch&) = delete;
-
-  // Runs to the end: every root in order; stopAtFirst ends the search after
-  // the first folder that produced a file.
-  void Run(const TPackSearchRoots& roots, const std::string& mask, bool stopAtFirst,
-           const TPackSearchEvents& events);
-  // Ends a running search after the current folder.
-  void Abort();
-  bool Running() const { return running_; }
-
- private:
-  struct Impl;
-  Impl* impl_;
-  bool running_ = false;
-};
+// Sets the finder up for a search of the roots: recursion as the mode has
+// it, stop after the first folder with a match when stopAtFirst, the file
+// name part of the mask as the pattern (a folder in the mask is already in
+// the roots of smDriveRoots).
+void ConfigurePackSearch(TFileFinder& finder, const TPackSearchRoots& roots, std::string_view mask,
+                         bool stopAtFirst);
 
 }  // namespace kx

@@ -207,49 +207,26 @@ TEST_F(FindRowTest, WhatCannotBeReadReadsNA) {
   }
 }
 
-TEST(PackSearchRun, StopAtFirstListsTheWholeFirstFolderAndAbortEndsAfterTheFolder) {
+TEST(PackSearchRun, StopAtFirstListsTheWholeFirstFolderAndNothingAfter) {
   test::TempPrefix prefix;
   for (const char* f : {"C:\\R\\a.txt", "C:\\R\\S1\\x1.dpl", "C:\\R\\S1\\x2.DPL",
                         "C:\\R\\S1\\Deep\\x3.dpl", "C:\\R\\S2\\x4.dpl", "C:\\T\\x5.dpl"})
     prefix.WriteText(f, "z");
-  TPackSearchRoots roots{{"C:\\R", "", "C:\\T\\"}, true};
-
-  struct Seen {
-    Strings paths, files;
-    size_t found = 0;
-    uint64_t size = 0;
+  Sys().SetCurrentDirectory("C:\\R");
+  const auto run = [](SearchMode mode, const std::string& mask, bool stopAtFirst) {
+    TFileFinder finder;
+    ConfigurePackSearch(finder, PackSearchRoots(mode, mask, "C:\\R", stopAtFirst, "", ""), mask,
+                        stopAtFirst);
+    finder.Execute();
+    return finder.Results();
   };
-  const auto run = [&](bool stopAtFirst, int abortAtPath) {
-    Seen seen;
-    TPackSearch finder;
-    TPackSearchEvents ev;
-    ev.NewPath = [&](const std::string& p) {
-      seen.paths.push_back(p);
-      if (int(seen.paths.size()) == abortAtPath) finder.Abort();
-    };
-    ev.AddFile = [&](const std::string& f) { seen.files.push_back(f); };
-    ev.EndSearch = [&](size_t n, uint64_t s) { seen.found = n, seen.size = s; };
-    finder.Run(roots, "*.dpl", stopAtFirst, ev);
-    EXPECT_FALSE(finder.Running());
-    return seen;
-  };
-
-  const Seen all = run(false, 0);
-  EXPECT_EQ(all.files, (Strings{"C:\\R\\S1\\x1.dpl", "C:\\R\\S1\\x2.DPL", "C:\\R\\S2\\x4.dpl",
-                                "C:\\R\\S1\\Deep\\x3.dpl", "C:\\T\\x5.dpl"}));
-  EXPECT_EQ(all.found, 5u);
-  EXPECT_EQ(all.size, 5u);
-
-  const Seen first = run(true, 0);
-  EXPECT_EQ(first.files, (Strings{"C:\\R\\S1\\x1.dpl", "C:\\R\\S1\\x2.DPL"}));
-  EXPECT_EQ(first.paths.back(), "C:\\R\\S1\\");
-  EXPECT_EQ(first.found, 2u);
-
-  // Aborted while the second folder is announced: nothing of it is reported.
-  const Seen stopped = run(false, 2);
-  EXPECT_TRUE(stopped.files.empty());
-  EXPECT_EQ(stopped.paths.size(), 2u);
-  EXPECT_EQ(stopped.found, 0u);
+  EXPECT_EQ(run(smFolder, "*.dpl", false),
+            (Strings{"C:\\R\\S1\\x1.dpl", "C:\\R\\S1\\x2.DPL", "C:\\R\\S2\\x4.dpl",
+                     "C:\\R\\S1\\Deep\\x3.dpl"}));
+  EXPECT_EQ(run(smFolder, "*.dpl", true), (Strings{"C:\\R\\S1\\x1.dpl", "C:\\R\\S1\\x2.DPL"}));
+  // A mask with a folder: the search starts there, the pattern is its name.
+  EXPECT_EQ(run(smDriveRoots, "C:\\T\\X*.DPL", true), (Strings{"C:\\T\\x5.dpl"}));
+  EXPECT_EQ(run(smDriveRoots, "x4.dpl", true), (Strings{"C:\\R\\S2\\x4.dpl"}));
 }
 
 }  // namespace
