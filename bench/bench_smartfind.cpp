@@ -71,7 +71,7 @@ void BM_SmartFindSearchWithRows(benchmark::State& state) {
     ConfigurePackSearch(finder, PackSearchRoots(smFolder, "*.pas", "C:\\tree", false, "", ""),
                         "*.pas", false);
     finder.OnAddFile = [&](const TFoundFile& file, bool&) {
-      if (rows) benchmark::DoNotOptimize(MakeFindRow(file.fileName, context));
+      if (rows) benchmark::DoNotOptimize(MakeFindRow(file.fileName, context, &file.hostPath));
       ++found;
     };
     finder.Execute();

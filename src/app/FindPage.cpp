@@ -139,7 +139,7 @@ TFindPage::TFindPage(TPackageForm& form, QWidget* parent) : QWidget(parent), for
     FindPackageFileNewPath(folder);
   };
   FindPackageFile.OnAddFile = [this](const TFoundFile& file, bool&) {
-    FindPackageFileAddFile(file.fileName);
+    FindPackageFileAddFile(file);
   };
   FindPackageFile.OnEndSearch = [this] { FindPackageFileEndSearch(); };
   FindPackageFile.ProcessMessages = [this] { FlushRows(false); };
@@ -299,12 +299,12 @@ void TFindPage::FindPackageFileNewPath(const std::string& folder) {
   SmartFindStatusBar->setPanelText(2, FromCore(folder));
 }
 
-void TFindPage::FindPackageFileAddFile(const std::string& fileName) {
+void TFindPage::FindPackageFileAddFile(const TFoundFile& file) {
   TFindRowContext context;
   context.StdRunTimePackages = &form_.StdRunTimePackages;
   context.StdDesignTimePackages = &form_.StdDesignTimePackages;
   context.SharedPackNames = &form_.SharedPackNames;
-  const TFindRow cells = MakeFindRow(fileName, context);
+  const TFindRow cells = MakeFindRow(file.fileName, context, &file.hostPath);
   TListModel::Row row;
   for (const std::string& cell : cells) row.cells << FromCore(cell);
   newRows_.push_back(std::move(row));

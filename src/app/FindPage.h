@@ -59,7 +59,7 @@ class TFindPage : public QWidget {
   // Events of the finder.
   void FindPackageFileBeforeExecute();
   void FindPackageFileNewPath(const std::string& folder);
-  void FindPackageFileAddFile(const std::string& fileName);
+  void FindPackageFileAddFile(const TFoundFile& file);
   void FindPackageFileEndSearch();
 
   // 1 while a search runs (the start/stop button's tag).

@@ -90,7 +90,7 @@ int RunFind(const Args& args) {
       finder, PackSearchRoots(mode, mask, folder, first, state.SystemDirectory, state.ExpandedPath),
       mask, first);
   finder.OnAddFile = [&](const TFoundFile& file, bool&) {
-    const TFindRow row = MakeFindRow(file.fileName, context);
+    const TFindRow row = MakeFindRow(file.fileName, context, &file.hostPath);
     if (json) {
       nlohmann::ordered_json j;
       for (int c = 0; c < kFindColumnCount; ++c)

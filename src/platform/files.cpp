@@ -126,11 +126,15 @@ std::optional<FileInformation> GetFileInformation(std::string_view windowsPath) 
 std::optional<FileInformation> GetOpenedFileInformation(std::string_view windowsPath) {
   const auto host = Sys().ToHost(windowsPath);
   if (!host) return std::nullopt;
+  return GetOpenedHostFileInformation(*host);
+}
+
+std::optional<FileInformation> GetOpenedHostFileInformation(const fs::path& hostPath) {
   // Non-blocking: a named pipe that happens to match must not stall the
   // caller. Nothing is read, so the flag changes nothing for a plain file.
-  const int fd = open(host->c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  const int fd = open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return std::nullopt;
-  auto info = StatInformation(fd, "", AT_EMPTY_PATH, host->filename().string());
+  auto info = StatInformation(fd, "", AT_EMPTY_PATH, hostPath.filename().string());
   close(fd);
   return info;
 }

@@ -102,7 +102,8 @@ std::string MaskForFileType(std::string_view mask, size_t typeIndex) {
 
 bool IsLoadableFoundFile(std::string_view name) { return SameText(ExtractFileExt(name), ".dpl"); }
 
-TFindRow MakeFindRow(std::string_view fileName, const TFindRowContext& context) {
+TFindRow MakeFindRow(std::string_view fileName, const TFindRowContext& context,
+                     const std::filesystem::path* hostPath) {
   TFindRow row;
   size_t filled = 0;
   const auto put = [&row, &filled](std::string cell) { row[filled++] = std::move(cell); };
@@ -111,7 +112,8 @@ TFindRow MakeFindRow(std::string_view fileName, const TFindRowContext& context) 
   put(ExtractFilePath(fileName));
   // Errors are dropped: the cells not reached read "N/A".
   try {
-    const std::optional<FileInformation> info = GetOpenedFileInformation(fileName);
+    const std::optional<FileInformation> info =
+        hostPath ? GetOpenedHostFileInformation(*hostPath) : GetOpenedFileInformation(fileName);
     put(info ? FormatByteCount(static_cast<uint32_t>(info->size)) : kNotAvailable);
     const std::string ext = ExtractFileExt(fileName);
     std::string type = AsciiUpper(ext.empty() ? ext : ext.substr(1));

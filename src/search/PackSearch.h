@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -114,7 +115,10 @@ struct TFindRowContext {
 // kind (DPLRun, DPLDsgn, DPLBoth). Cells that cannot be computed read "N/A":
 // size, dates and links of a file that cannot be opened; everything from
 // Type on for a ".dpl" that is no package.
-TFindRow MakeFindRow(std::string_view fileName, const TFindRowContext& context);
+// hostPath, when given, is where the file lies on the host (as the finder
+// reports it), which saves resolving the Windows name again.
+TFindRow MakeFindRow(std::string_view fileName, const TFindRowContext& context,
+                     const std::filesystem::path* hostPath = nullptr);
 
 // The names of a folder's subfolders ("." and ".." left out), sorted
 // ignoring case; empty when the folder cannot be listed.

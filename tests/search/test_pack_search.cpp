@@ -155,6 +155,10 @@ TEST_F(FindRowTest, PackageLibrariesAndOtherFiles) {
                            Date(sys + "VCL30.DPL", &FileInformation::creationTime),
                            Date(sys + "VCL30.DPL", &FileInformation::lastAccessTime), "1"}));
 
+  // Given the host path by the finder, the row is the same.
+  const fs::path host = prefix.Host(sys + "VCL30.DPL");
+  EXPECT_EQ(MakeFindRow(sys + "VCL30.DPL", context, &host), vcl);
+
   const struct {
     const char* path;
     const char* size;
