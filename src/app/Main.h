@@ -107,6 +107,7 @@ class TPackageForm : public QMainWindow {
   std::string OriginalPath;
   std::string ExpandedPath;
   std::vector<std::string> KnownPackNames;
+  std::vector<int> KnownPackStatus;  // the status of each KnownPackNames entry
   std::vector<std::string> KnownPackDescriptions;
   std::vector<std::string> DisabledPackNames;
   std::vector<std::string> DisabledPackDescriptions;

@@ -25,7 +25,11 @@ struct StartupState {
 StartupState ReadStartupState() {
   StartupState s;
   s.SystemDirectory = Sys().SystemDirectory().substr(0, 260);
-  if (!IsDelphi3Installed()) return s;
+  if (!IsDelphi3Installed()) {
+    // Without Delphi 3 the window keeps PATH as found.
+    s.ExpandedPath = Sys().Env().Get("PATH").value_or("");
+    return s;
+  }
   SearchPathState path;
   path.SystemDirectory = s.SystemDirectory;
   try {

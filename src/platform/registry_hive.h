@@ -135,6 +135,14 @@ class RegistryHive {
 // common European letters).
 std::u16string FoldRegName(std::u16string_view name);
 
+// The value an 8-bit (Windows-1252) name refers to: the value of that name,
+// else the first value whose name, converted to the code page, is that name
+// (ignoring ASCII case). Names the code page cannot hold come out of
+// enumeration with '?' in their place; this finds their value again, so
+// that what was enumerated can be read and removed without being renamed.
+const RegValue* FindNarrowValue(const RegistryHive& hive, const RegKeyPath& key,
+                                std::string_view name);
+
 // The hive file of one root key on disk.
 class HiveFile {
  public:
@@ -226,6 +234,44 @@ class RegistryAccessor {
   std::vector<std::string> GetValueNames() const;
   // The raw value (tests and diagnostics).
   std::optional<RegValue> ReadValue(std::string_view name) const;
+
+  // The values of one key while a batch of changes is being made to it.
+  class KeyBatch {
+   public:
+    // Values in enumeration order, as the batch has left them so far.
+    std::vector<const RegValue*> Values() const { return hive_.Values(key_); }
+    // The value an 8-bit name refers to (see FindNarrowValue); nullptr when
+    // there is none.
+    const RegValue* Find(std::string_view name) const;
+    // Removes the value of that exact name (ignoring case); false when absent.
+    bool Delete(std::u16string_view name);
+    // Overwrites the value in place, or appends it after the last value.
+    bool Set(const RegValue& value);
+
+   private:
+    friend class RegistryAccessor;
+    KeyBatch(RegistryAccessor& owner, RegistryHive& hive, RegKeyPath key)
+        : owner_(owner), hive_(hive), key_(std::move(key)) {}
+    RegistryAccessor& owner_;
+    RegistryHive& hive_;
+    RegKeyPath key_;
+  };
+  // Makes several changes to the current key as one atomic change of the
+  // hive file: edit sees the key as the file holds it now, and everything it
+  // changes is written in one rewrite, only when it returns true. When edit
+  // returns false or throws, the file is left exactly as it was. When the
+  // key is gone and createKey is set, the key itself (its last level only,
+  // below a parent that still exists) is made again as part of the same
+  // change. False when no key is open, the key cannot be found or made, or
+  // edit returns false; a file that cannot be written raises
+  // ERegistryException.
+  bool ModifyKey(const std::function<bool(KeyBatch&)>& edit, bool createKey = false);
+
+ protected:
+  // Called before each change a batch makes and once more before the batch
+  // is written; an exception thrown here aborts the batch and leaves the
+  // file as it was (tests inject failures through it).
+  virtual void BatchStep() {}
 
  private:
   std::shared_ptr<const RegistryHive> LoadHive() const;
