@@ -9,12 +9,15 @@
 #include <memory>
 
 #include "app/DCPPage.h"
+#include "app/Delphi3Page.h"
+#include "app/DeployPage.h"
 #include "app/FindPage.h"
 #include "app/GenInfoPage.h"
 #include "app/Main.h"
 #include "gui_test_support.h"
 #include "package/PackMan.h"
 #include "support/dcp_builder.h"
+#include "support/demo_prefix.h"
 #include "support/pe_builder.h"
 #include "support/test_system.h"
 
@@ -233,6 +236,62 @@ TEST_F(FindPageTest, FindButtonsOfOtherPagesStartTheirSearch) {
   EXPECT_EQ(Page().PackSearchFilterCombo->currentIndex(), 8);
   EXPECT_EQ(Page().PackSearchMaskEdit->text(), QStringLiteral("Alpha.PAS"));
   EXPECT_EQ(Column(1), (Strings{"C:\\Work\\Src\\"}));
+}
+
+TEST_F(FindPageTest, DeployFindAndFindSourceSearchTheDrivesForTheRow) {
+  const std::filesystem::path bin = std::filesystem::path(KX_FIXTURES_DIR) / "bin";
+  for (const char* f : {"deployapp.exe", "deploypk.dpl", "dephelp.dll", "cycmate.dll"})
+    prefix.WriteFile(std::string("C:\\Apps\\") + f, test::ReadHostFile(bin / f));
+  prefix.WriteFile("C:\\windows\\system32\\vcl30.dpl", test::ReadHostFile(bin / "vcl30.dpl"));
+  prefix.WriteFile("C:\\Lost\\lostpk.dpl", test::ReadHostFile(bin / "lostpk.dpl"));
+  prefix.WriteText("C:\\Lost\\More\\lostpk.dpl", "x");
+  prefix.WriteText("C:\\Src\\lostpk.dpk", "x");
+  Sys().SetCurrentDirectory("C:\\Apps");
+  gui::TDeployPage& d = *form->DeployEXETabSheet;
+  prompts.fileAnswers = {std::string("C:\\Apps\\deployapp.exe")};
+  d.EXEFileNameEdit->button()->click();
+  int row = -1;
+  for (int r = 0; r < d.NeedPackListview->rowCount(); ++r)
+    if (d.NeedPackListview->displayedCell(r, 0) == QStringLiteral("lostpk.dpl")) row = r;
+  ASSERT_GE(row, 0);
+
+  d.NeedPackListview->selectDisplayedRow(row);
+  d.DeployFindDPLBtn->click();
+  EXPECT_EQ(form->ActivePage(), form->FindTabSheet);
+  EXPECT_EQ(Page().PackSearchFilterCombo->currentIndex(), 0);
+  EXPECT_EQ(Column(1), (Strings{"C:\\Lost\\"}));  // the first folder holding it
+
+  form->SetActivePage(&d);
+  d.NeedPackListview->selectDisplayedRow(row);
+  d.DeployFindDPKBtn->click();
+  EXPECT_EQ(Page().PackSearchFilterCombo->currentIndex(), 1);
+  EXPECT_EQ(Page().PackSearchMaskEdit->text(), QStringLiteral("lostpk.DPK"));
+  EXPECT_EQ(Column(1), (Strings{"C:\\Src\\"}));
+}
+
+TEST(FindPageDelphi3, FindOfALostPackageSearchesTheBareName) {
+  test::DemoPrefixCopy demo;
+  test::ScriptedPrompts prompts;
+  const std::filesystem::path found =
+      demo.Root() / "drive_c" / "Projects" / "Old" / "oldcomp30.dpl";
+  test::WriteBytes(found, {'x'});
+  Sys().SetCurrentDirectory("C:\\Projects");
+  gui::TPackageForm form(prompts);
+  form.SetProcessMessages([] {});
+  gui::TDelphi3Page* page = form.SystemTabSheet;
+  form.SetActivePage(page);
+  for (int r = 0; r < page->KnownPackListView->rowCount(); ++r)
+    if (page->KnownPackListView->displayedCell(r, 0) == QStringLiteral("oldcomp30.dpl"))
+      page->KnownPackListView->selectDisplayedRow(r);
+  ASSERT_TRUE(page->FindKnownPackBtn->isEnabled());
+  form.FindTabSheet->PackSearchFilterCombo->setCurrentIndex(5);
+  page->FindKnownPackBtn->click();
+  gui::TFindPage& find = *form.FindTabSheet;
+  EXPECT_EQ(form.ActivePage(), &find);
+  EXPECT_EQ(find.PackSearchFilterCombo->currentIndex(), 0);
+  EXPECT_EQ(find.PackSearchMaskEdit->text(), QStringLiteral("oldcomp30.dpl"));
+  ASSERT_EQ(find.FindPackageListView->rowCount(), 1);
+  EXPECT_EQ(find.FindPackageListView->displayedCell(0, 1), QStringLiteral("C:\\Projects\\Old\\"));
 }
 
 TEST_F(FindPageTest, AFindWhileSearchingStopsThatSearchFirst) {
