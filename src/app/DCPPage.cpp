@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "app/FindPage.h"
 #include "app/Main.h"
 #include "platform/files.h"
 #include "source/Version.h"
@@ -59,8 +60,7 @@ TDCPPage::TDCPPage(TPackageForm& form, QWidget* parent) : QWidget(parent), form_
   ExtractDCUBtn->setObjectName(QStringLiteral("ExtractDCUBtn"));
   SaveDCUInfoBtn = new QPushButton(QStringLiteral("Save Info"), this);
   SaveDCUInfoBtn->setObjectName(QStringLiteral("SaveDCUInfoBtn"));
-  // "Find PAS" searches the drives for the unit's source on the SmartFind
-  // page, which connects it (StartPackageSearch lives there).
+  // "Find PAS" searches the drives for the unit's source on the SmartFind page.
   FindDCUSourceBtn = new QPushButton(QStringLiteral("Find PAS"), this);
   FindDCUSourceBtn->setObjectName(QStringLiteral("FindDCUSourceBtn"));
   SetButtonsEnabled(false);
@@ -104,6 +104,8 @@ TDCPPage::TDCPPage(TPackageForm& form, QWidget* parent) : QWidget(parent), form_
           [this] { form_.Handle([this] { ExtractDCUBtnClick(); }); });
   connect(SaveDCUInfoBtn, &QPushButton::clicked, this,
           [this] { form_.Handle([this] { SaveDCUInfoBtnClick(); }); });
+  connect(FindDCUSourceBtn, &QPushButton::clicked, this,
+          [this] { form_.Handle([this] { FindDCUSourceBtnClick(); }); });
   connect(ExtractDCUItem, &QAction::triggered, this,
           [this] { form_.Handle([this] { ExtractDCUBtnClick(); }); });
   connect(ReloadDCPItem, &QAction::triggered, this,
@@ -218,6 +220,12 @@ void TDCPPage::DCPTreeInfoChange() {
   const std::array<std::string, 6> data = DCUInfoData(unit ? &*node->Entry : nullptr);
   for (int row = 0; row < static_cast<int>(data.size()); ++row)
     DCUInfoListView->item(row, 1)->setText(FromCore(data[static_cast<size_t>(row)]));
+}
+
+void TDCPPage::FindDCUSourceBtnClick() {
+  const TDCPTreeNode* node = SelectedNode();
+  if (!DCPButtonsEnabled(node)) return;
+  form_.FindTabSheet->FindOnDrives(kFileTypeUnitSource, FromCore(node->Entry->Name + ".PAS"));
 }
 
 void TDCPPage::ExtractDCUBtnClick() {

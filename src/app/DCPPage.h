@@ -42,6 +42,8 @@ class TDCPPage : public QWidget {
   void DCPTreeInfoChange();
   void ExtractDCUBtnClick();
   void SaveDCUInfoBtnClick();
+  // Searches the drives for the selected unit's source on the SmartFind page.
+  void FindDCUSourceBtnClick();
   // The context menu is about to open: enables its items.
   void DCPInfoPopupMenuPopup();
   void ReloadDCPItemClick();

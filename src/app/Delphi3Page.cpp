@@ -325,10 +325,10 @@ void TDelphi3Page::FindKnownPackBtnClick() {
 }
 
 void TDelphi3Page::StartLostPackageSearch(const std::string& fileName) {
-  // SmartFind's StartPackageSearch(mask, folder, stopAtFirst, keepReport,
-  // mode) is called here with (fileName, "", true, false, smDriveRoots)
-  // once the page offers it; until then the request is announced.
   emit lostPackageSearchRequested(FromCore(fileName));
+  // The first file type, the bare name as the mask, then the drive search
+  // that stops after the first folder holding the file.
+  form_.FindTabSheet->FindOnDrives(kFileTypePackageLibrary, FromCore(fileName));
 }
 
 void TDelphi3Page::TestKnownPackBtnClick() { List().TestKnownPackBtnClick(); }

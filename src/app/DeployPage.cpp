@@ -229,9 +229,7 @@ void TDeployPage::ShowSmartFind(int filterIndex, const std::string& mask) {
 }
 
 void TDeployPage::StartSmartFind(const std::string& mask) {
-  // The drive-wide search of the SmartFind page:
-  // StartPackageSearch(mask, "", true, false, smDriveRoots).
-  (void)mask;
+  form_.StartPackageSearch(mask, "", true, false, smDriveRoots);
 }
 
 void TDeployPage::DeployFindDPLBtnClick() {

@@ -341,6 +341,11 @@ void TPackageForm::ShowResources() {
   ResourcesTabSheet->ShowResourceTree(kx::ShowResourceTree(Module->ResourceLines));
 }
 
+void TPackageForm::StartPackageSearch(const std::string& mask, const std::string& folder,
+                                      bool stopAtFirst, bool keepReport, SearchMode mode) {
+  FindTabSheet->StartPackageSearch(mask, folder, stopAtFirst, keepReport, mode);
+}
+
 void TPackageForm::InitSystemInfo() { SystemTabSheet->InitSystemInfo(); }
 
 void TPackageForm::MainPageControlChange() {

@@ -14,6 +14,7 @@
 #include "app/QtPrompts.h"
 #include "package/PackMan.h"
 #include "platform/ui.h"
+#include "search/PackSearch.h"
 
 namespace kx::gui {
 
@@ -72,6 +73,9 @@ class TPackageForm : public QMainWindow {
   void ShowNamesBtnClick();
   // Fills the resource tree (first visit of Resources after a load).
   void ShowResources();
+  // The package file search of the SmartFind page (every "Find" button).
+  void StartPackageSearch(const std::string& mask, const std::string& folder, bool stopAtFirst,
+                          bool keepReport, SearchMode mode);
   // Builds the known packages view (first visit of Delphi3).
   void InitSystemInfo();
   void AboutBtnClick();

@@ -32,10 +32,11 @@ FileTime ToFileTime(int64_t sec, uint32_t nsec) {
   return static_cast<uint64_t>(sec + kEpochDelta) * kTicksPerSecond + nsec / 100;
 }
 
-std::optional<FileInformation> HostInformation(const fs::path& host, const std::string& name) {
+// statx of dirfd + path (an empty path with AT_EMPTY_PATH: the open file dirfd).
+std::optional<FileInformation> StatInformation(int dirfd, const char* path, int flags,
+                                               const std::string& name) {
   struct statx sx {};
-  if (statx(AT_FDCWD, host.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
-    return std::nullopt;
+  if (statx(dirfd, path, flags, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return std::nullopt;
   FileInformation info;
   const bool dir = S_ISDIR(sx.stx_mode);
   if (dir) {
@@ -57,6 +58,10 @@ std::optional<FileInformation> HostInformation(const fs::path& host, const std::
   info.lastWriteTime = ToFileTime(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
   info.numberOfLinks = sx.stx_nlink;
   return info;
+}
+
+std::optional<FileInformation> HostInformation(const fs::path& host, const std::string& name) {
+  return StatInformation(AT_FDCWD, host.c_str(), 0, name);
 }
 
 // Splits a pattern into its folder (with the trailing '\') and last component.
@@ -116,6 +121,22 @@ std::optional<FileInformation> GetFileInformation(std::string_view windowsPath) 
   const auto host = Sys().ToHost(windowsPath);
   if (!host) return std::nullopt;
   return HostInformation(*host, host->filename().string());
+}
+
+std::optional<FileInformation> GetOpenedFileInformation(std::string_view windowsPath) {
+  const auto host = Sys().ToHost(windowsPath);
+  if (!host) return std::nullopt;
+  return GetOpenedHostFileInformation(*host);
+}
+
+std::optional<FileInformation> GetOpenedHostFileInformation(const fs::path& hostPath) {
+  // Non-blocking: a named pipe that happens to match must not stall the
+  // caller. Nothing is read, so the flag changes nothing for a plain file.
+  const int fd = open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return std::nullopt;
+  auto info = StatInformation(fd, "", AT_EMPTY_PATH, hostPath.filename().string());
+  close(fd);
+  return info;
 }
 
 bool MatchesMask(std::string_view name, std::string_view mask) {

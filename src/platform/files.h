@@ -2,6 +2,7 @@
 // File queries on Windows paths (resolved through Sys()), and the Windows
 // time chain file time -> local file time -> DOS date and time -> date value.
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,6 +38,13 @@ bool FileExists(std::string_view windowsPath);  // a file, not a folder
 bool DirectoryExists(std::string_view windowsPath);
 // Information about a file or folder; nullopt when it cannot be read.
 std::optional<FileInformation> GetFileInformation(std::string_view windowsPath);
+// Opens the file for reading (others may go on reading, writing and
+// deleting it) and reads its information from the open file, as
+// CreateFile + GetFileInformationByHandle do. nullopt when it cannot be
+// opened (missing, no permission).
+std::optional<FileInformation> GetOpenedFileInformation(std::string_view windowsPath);
+// The same for a file whose host path is known already (a file search found it).
+std::optional<FileInformation> GetOpenedHostFileInformation(const std::filesystem::path& hostPath);
 // The first entry matching the last component of the path, which may hold
 // the wildcards '*' and '?' (matched ignoring case), with all attributes
 // (folders included). nullopt when nothing matches. A relative pattern is

@@ -5,6 +5,23 @@
 
 namespace kx::gui {
 
+namespace {
+
+// Sorts by a cell order of the owner's when one is set.
+class TSortProxy : public QSortFilterProxyModel {
+ public:
+  using QSortFilterProxyModel::QSortFilterProxyModel;
+  TSortListView::CellOrder order;
+
+ protected:
+  bool lessThan(const QModelIndex& left, const QModelIndex& right) const override {
+    if (!order) return QSortFilterProxyModel::lessThan(left, right);
+    return order(left.data(sortRole()).toString(), right.data(sortRole()).toString()) < 0;
+  }
+};
+
+}  // namespace
+
 TListModel::TListModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 void TListModel::setColumns(const QStringList& headers,
@@ -68,6 +85,15 @@ void TListModel::addRow(const QStringList& cells, const QVariantList& sortKeys,
   endInsertRows();
 }
 
+void TListModel::appendRows(std::vector<Row> rows) {
+  if (rows.empty()) return;
+  const int at = rowCount();
+  beginInsertRows(QModelIndex(), at, at + static_cast<int>(rows.size()) - 1);
+  rows_.insert(rows_.end(), std::make_move_iterator(rows.begin()),
+               std::make_move_iterator(rows.end()));
+  endInsertRows();
+}
+
 void TListModel::setRows(std::vector<Row> rows) {
   beginResetModel();
   rows_ = std::move(rows);
@@ -86,7 +112,7 @@ QVariant TListModel::rowData(int row) const {
 }
 
 TSortListView::TSortListView(QWidget* parent)
-    : QTableView(parent), model_(new TListModel(this)), proxy_(new QSortFilterProxyModel(this)) {
+    : QTableView(parent), model_(new TListModel(this)), proxy_(new TSortProxy(this)) {
   proxy_->setSourceModel(model_);
   proxy_->setSortRole(TListModel::SortRole);
   proxy_->setSortCaseSensitivity(Qt::CaseInsensitive);
@@ -104,6 +130,12 @@ TSortListView::TSortListView(QWidget* parent)
   horizontalHeader()->setStretchLastSection(true);
   horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   setSortable(true);
+  connect(horizontalHeader(), &QHeaderView::sortIndicatorChanged, this,
+          [this](int column, Qt::SortOrder order) {
+            // Setting the indicator again sorts the column ascending.
+            if (ascendingOnly_ && column >= 0 && order != Qt::AscendingOrder)
+              horizontalHeader()->setSortIndicator(column, Qt::AscendingOrder);
+          });
   connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
           [this](const QModelIndex&, const QModelIndex&) {
             emit selectionChangedTo(selectedModelRow());
@@ -122,6 +154,12 @@ void TSortListView::setSortable(bool sortable) {
   setSortingEnabled(sortable);
   horizontalHeader()->setSortIndicatorShown(sortable);
   horizontalHeader()->setSectionsClickable(sortable);
+}
+
+void TSortListView::setAscendingOnly(bool ascendingOnly) { ascendingOnly_ = ascendingOnly; }
+
+void TSortListView::setCellOrder(CellOrder order) {
+  static_cast<TSortProxy*>(proxy_)->order = std::move(order);
 }
 
 void TSortListView::clear() {

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QTableView>
 #include <QVariant>
+#include <functional>
 #include <vector>
 
 namespace kx::gui {
@@ -42,6 +43,8 @@ class TListModel : public QAbstractTableModel {
     QVariant rowData;
   };
   void setRows(std::vector<Row> rows);
+  // Appends many rows with one insert (lists that grow while work runs).
+  void appendRows(std::vector<Row> rows);
 
   QString cell(int row, int column) const;
   QVariant rowData(int row) const;
@@ -64,6 +67,12 @@ class TSortListView : public QTableView {
   // Header clicks sort (on by default). Switching on never sorts by itself:
   // the rows stay in insertion order until the user clicks a header.
   void setSortable(bool sortable);
+  // Every header click sorts ascending (a second click does not reverse).
+  void setAscendingOnly(bool ascendingOnly);
+  // The order of two cells' sort keys as text (<0, 0, >0); without one the
+  // keys compare as QVariants.
+  using CellOrder = std::function<int(const QString&, const QString&)>;
+  void setCellOrder(CellOrder order);
   // Empties the list and forgets the sort order.
   void clear();
   int rowCount() const { return proxy_->rowCount(); }
@@ -81,6 +90,7 @@ class TSortListView : public QTableView {
  private:
   TListModel* model_;
   QSortFilterProxyModel* proxy_;
+  bool ascendingOnly_ = false;
 };
 
 }  // namespace kx::gui

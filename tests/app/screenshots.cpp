@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/FindPage.h"
 #include "app/GenInfoPage.h"
 #include "app/Main.h"
 #include "app/MeterDlg.h"
@@ -31,6 +32,13 @@ int RunScreenshots(const std::string& outDir, const std::string& package) {
     gui::TGenInfoPage* info = form.GenInfoTabSheet;
     if (info->ContainListBox->count() > 0) info->ContainListBox->setCurrentRow(0);
     if (info->RequireListBox->count() > 0) info->RequireListBox->setCurrentRow(0);
+    // SmartFind after a search of drive C: for package libraries.
+    gui::TFindPage* find = form.FindTabSheet;
+    if (find->FindPackageShellTree->SelectPath("C:\\")) {
+      find->PackSearchMaskEdit->setText(QStringLiteral("*.dpl"));
+      find->FindPackStartStopBTN->click();
+      find->FindPackageListView->selectDisplayedRow(0);
+    }
     for (int i = 0; i < form.MainPageControl->count(); ++i) {
       form.MainPageControl->setCurrentIndex(i);
       for (int k = 0; k < 3; ++k) QApplication::processEvents();

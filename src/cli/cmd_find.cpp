@@ -1,0 +1,118 @@
+// kestrix-cli find: the SmartFind search from a script. Each file found is
+// printed as soon as it is found (its ten cells, tab-separated), or all of
+// them as one JSON array at the end.
+#include <iostream>
+
+#include "cli/cli.h"
+#include "delphi3/D3_Reg.h"
+#include "delphi3/SearchPath.h"
+#include "delphi3/SysPackg.h"
+#include "platform/codepage.h"
+#include "platform/strutil.h"
+#include "platform/system.h"
+#include "search/PackSearch.h"
+
+namespace kx::cli {
+namespace {
+
+// What the window holds after start-up and the search uses.
+struct StartupState {
+  std::string SystemDirectory;
+  std::string ExpandedPath;
+  std::vector<std::string> StdRunTime, StdDesignTime, Shared;
+};
+
+StartupState ReadStartupState() {
+  StartupState s;
+  s.SystemDirectory = Sys().SystemDirectory().substr(0, 260);
+  if (!IsDelphi3Installed()) {
+    // Without Delphi 3 the window keeps PATH as found.
+    s.ExpandedPath = Sys().Env().Get("PATH").value_or("");
+    return s;
+  }
+  SearchPathState path;
+  path.SystemDirectory = s.SystemDirectory;
+  try {
+    ExpandSearchPath(path);
+  } catch (const Exception&) {
+    // As at start-up: what was read before the failure is kept.
+  }
+  s.ExpandedPath = path.ExpandedPath;
+  AddRunTimePackages(s.StdRunTime);
+  AddDesignTimePackages(s.StdDesignTime);
+  ReadSharedPackages(s.Shared);
+  return s;
+}
+
+// A mask whose folder part is a host path ("/tmp/pkgs/*.dpl") gets the
+// Windows form of that folder; a Windows mask stays as written.
+std::string MaskArg(const std::string& arg) {
+  const std::string mask = Utf8ToCp1252(arg);
+  const size_t slash = mask.rfind('/');
+  if (slash == std::string::npos) return mask;
+  const std::string folder = Sys().UserPathToWindows(mask.substr(0, slash + 1));
+  if (folder.empty()) throw UsageError{"no drive holds the folder of " + arg};
+  return IncludeTrailingBackslash(folder) + mask.substr(slash + 1);
+}
+
+int RunFind(const Args& args) {
+  if (args.positional.size() != 1) throw UsageError{"expected exactly one MASK"};
+  for (const std::string& f : args.flags)
+    if (f != "--system" && f != "--path" && f != "--first" && f != "--json")
+      throw UsageError{"unknown option " + f};
+  const std::string* folderArg = args.Option("--folder");
+  // Every --folder counts: a second one is as ambiguous as --system with it.
+  const size_t places =
+      args.options.size() + (args.Has("--system") ? 1 : 0) + (args.Has("--path") ? 1 : 0);
+  if (places > 1) throw UsageError{"choose one of --folder, --system and --path"};
+  const std::string mask = MaskArg(args.positional[0]);
+  if (mask.empty()) throw UsageError{"empty MASK"};
+
+  SearchMode mode = smDriveRoots;
+  std::string folder;
+  if (folderArg) {
+    mode = smFolder;
+    folder = WindowsPathArg(*folderArg);
+    if (folder.empty()) throw UsageError{"no drive holds " + *folderArg};
+  } else if (args.Has("--system")) {
+    mode = smSystemFolder;
+  } else if (args.Has("--path")) {
+    mode = smProcessPath;
+  }
+  const bool first = args.Has("--first");
+  const bool json = args.Has("--json");
+
+  const StartupState state = ReadStartupState();
+  TFindRowContext context;
+  context.StdRunTimePackages = &state.StdRunTime;
+  context.StdDesignTimePackages = &state.StdDesignTime;
+  context.SharedPackNames = &state.Shared;
+
+  nlohmann::ordered_json rows = nlohmann::ordered_json::array();
+  TFileFinder finder;
+  ConfigurePackSearch(
+      finder, PackSearchRoots(mode, mask, folder, first, state.SystemDirectory, state.ExpandedPath),
+      mask, first);
+  finder.OnAddFile = [&](const TFoundFile& file, bool&) {
+    const TFindRow row = MakeFindRow(file.fileName, context, &file.hostPath);
+    if (json) {
+      nlohmann::ordered_json j;
+      for (int c = 0; c < kFindColumnCount; ++c)
+        j[kFindColumnTitles[size_t(c)]] = J(row[size_t(c)]);
+      rows.push_back(std::move(j));
+      return;
+    }
+    for (int c = 0; c < kFindColumnCount; ++c) std::cout << (c ? "\t" : "") << Out(row[size_t(c)]);
+    std::cout << std::endl;  // each file as soon as it is found
+  };
+  finder.Execute();
+  if (json) std::cout << rows.dump(2) << "\n";
+  return 0;
+}
+
+}  // namespace
+
+KX_CLI_COMMAND("find", "find MASK [--folder DIR | --system | --path] [--first] [--json]",
+               {"--folder"}, RunFind);
+
+}  // namespace kx::cli

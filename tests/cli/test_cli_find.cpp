@@ -1,0 +1,105 @@
+// kestrix-cli find, run as a separate program over a private prefix.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "support/test_system.h"
+
+namespace kx {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CliResult {
+  int code = -1;
+  std::string out;
+};
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+// Runs in the host folder cwd (the current Windows directory).
+CliResult Find(const test::TempPrefix& prefix, const fs::path& cwd,
+               const std::vector<std::string>& args) {
+  const fs::path out = prefix.Root() / "cli.out";
+  // PATH as Wine starts it: C:\windows (the prefix's registry holds none).
+  std::string cmd = "cd " + Quote(cwd.string()) +
+                    " && WINEPATH='C:\\windows' WINEPREFIX=" + Quote(prefix.Root().string()) + " " +
+                    Quote(KX_CLI_PATH) + " find";
+  for (const auto& a : args) cmd += " " + Quote(a);
+  cmd += " >" + Quote(out.string()) + " 2>/dev/null </dev/null";
+  const int status = std::system(cmd.c_str());
+  std::ifstream in(out, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ss.str()};
+}
+
+// The first two cells (Name, Location) of every text line.
+std::vector<std::string> Places(const std::string& text) {
+  std::vector<std::string> rows;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 9) << line;
+    const size_t tab = line.find('\t');
+    rows.push_back(line.substr(0, line.find('\t', tab + 1)));
+  }
+  return rows;
+}
+
+TEST(CliFind, ModesOutputAndUsage) {
+  test::TempPrefix prefix;
+  for (const char* f : {"C:\\P\\a.dpl", "C:\\P\\Sub\\b.DPL", "C:\\P\\c.pas", "C:\\Lib\\vcl30.dpl",
+                        "C:\\Lib\\Deep\\vcl30.dpl", "C:\\windows\\system32\\sys.dpl"})
+    prefix.WriteText(f, "x");
+  // Delphi 3 with the library search path C:\Lib.
+  std::ofstream(prefix.Root() / "user.reg", std::ios::trunc)
+      << "WINE REGISTRY Version 2\n;; All keys relative to \\\\User\\\\S-1-5-21-0-0-0-1000\n\n"
+         "#arch=win32\n\n[Software\\\\Borland\\\\Delphi\\\\3.0] 1796758398\n#time=1d2f5a1c3b4e5f6\n"
+         "\"RootDir\"=\"C:\\\\D3\"\n\n[Software\\\\Borland\\\\Delphi\\\\3.0\\\\Library] "
+         "1796758398\n"
+         "#time=1d2f5a1c3b4e5f6\n\"SearchPath\"=\"C:\\\\Lib\"\n";
+  const fs::path home = prefix.Host("C:\\P");
+
+  CliResult r = Find(prefix, home, {"*.dpl", "--folder", "C:\\P"});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(Places(r.out), (std::vector<std::string>{"a.dpl\tC:\\P\\", "b.DPL\tC:\\P\\Sub\\"}));
+
+  r = Find(prefix, home, {"*.dpl", "--system"});
+  EXPECT_EQ(Places(r.out), (std::vector<std::string>{"sys.dpl\tC:\\windows\\system32\\"}));
+
+  r = Find(prefix, home, {"vcl30.dpl", "--path"});
+  EXPECT_EQ(Places(r.out), (std::vector<std::string>{"vcl30.dpl\tC:\\Lib\\"}));
+
+  // The drive search from the current folder, ending with the first folder.
+  r = Find(prefix, home, {"*.DPL", "--first", "--json"});
+  EXPECT_EQ(r.code, 0);
+  const nlohmann::json rows = nlohmann::json::parse(r.out);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0]["Name"], "a.dpl");
+  EXPECT_EQ(rows[0]["Location"], "C:\\P\\");
+  EXPECT_EQ(rows[0]["Type"], "N/A");  // not a package library
+  EXPECT_EQ(rows[0]["Size"], "1");
+
+  r = Find(prefix, home, {"*.none", "--folder", "C:\\P"});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out, "");
+
+  for (const std::vector<std::string>& bad : {std::vector<std::string>{},
+                                              {"*.dpl", "--folder", "C:\\P", "--system"},
+                                              {"*.dpl", "--path", "--system"},
+                                              {"*.dpl", "--recurse"},
+                                              {"a", "b"}})
+    EXPECT_EQ(Find(prefix, home, bad).code, 2);
+}
+
+}  // namespace
+}  // namespace kx
