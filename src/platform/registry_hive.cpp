@@ -220,6 +220,17 @@ RegKeyPath SplitKeyName(std::u16string_view name) {
   return path;
 }
 
+// The levels of a key path given by a caller: a component that holds "\\"
+// names several levels, as in a Windows subkey string; empty ones add none.
+RegKeyPath KeyLevels(const RegKeyPath& path) {
+  RegKeyPath levels;
+  for (const auto& c : path) {
+    RegKeyPath parts = SplitKeyName(c);
+    levels.insert(levels.end(), parts.begin(), parts.end());
+  }
+  return levels;
+}
+
 std::u16string BytesToUnits(const std::vector<uint8_t>& data) {
   std::u16string s;
   for (size_t i = 0; i + 1 < data.size(); i += 2)
@@ -592,8 +603,7 @@ std::optional<RegKeyPath> RegistryHive::LinkTarget(int key) const {
 std::optional<RegKeyPath> RegistryHive::Resolve(const RegKeyPath& path, int depth) const {
   if (depth > 8) return std::nullopt;
   RegKeyPath cur;
-  for (const auto& comp : path) {
-    if (comp.empty()) continue;
+  for (const auto& comp : KeyLevels(path)) {
     cur.push_back(comp);
     auto it = existing_.find(JoinFolded(cur));
     if (it == existing_.end()) return std::nullopt;
@@ -650,9 +660,7 @@ int RegistryHive::EnsureSection(const RegKeyPath& stored) {
 }
 
 RegKeyPath RegistryHive::CreateKey(const RegKeyPath& path) {
-  RegKeyPath want;
-  for (const auto& c : path)
-    if (!c.empty()) want.push_back(c);
+  const RegKeyPath want = KeyLevels(path);
   for (size_t n = want.size() + 1; n-- > 0;) {
     RegKeyPath prefix(want.begin(), want.begin() + static_cast<long>(n));
     auto found = Resolve(prefix, 0);
