@@ -206,7 +206,7 @@ TEST(CliDcp, ExtractDcuOfAUnitClaimingGigabytesStaysSmall) {
   EXPECT_LT(children.ru_maxrss, 64 * 1024) << "peak KB of the largest child";
   const double cpu = double(children.ru_utime.tv_sec + children.ru_stime.tv_sec) +
                      double(children.ru_utime.tv_usec + children.ru_stime.tv_usec) / 1e6;
-  EXPECT_LT(cpu, 0.5) << "seconds of CPU";
+  EXPECT_LT(cpu, 1.0) << "seconds of CPU";
 }
 
 }  // namespace

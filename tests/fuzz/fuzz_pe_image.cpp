@@ -11,7 +11,7 @@ void Walk(std::span<const uint8_t> data, PeImage::Layout layout) {
   std::optional<PeImage> image;
   try {
     image.emplace(data, layout);
-  } catch (const EBadImageFormat&) {
+  } catch (const EReadError&) {  // EBadImageFormat included
     return;
   }
   for (const PeSection& s : image->Sections()) {
