@@ -4,10 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <ctime>
 #include <iostream>
 #include <map>
 #include <mutex>
@@ -20,11 +21,59 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::optional<std::string> ReadWhole(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
+// What tells a later call cheaply whether a file may still hold the bytes
+// read from it: a rewrite (ours is a rename) changes the inode, any write
+// the size or the change time.
+struct FileStamp {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  off_t size = 0;
+  int64_t mtimeNs = 0;
+  int64_t ctimeNs = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
+int64_t Nanoseconds(const timespec& t) {
+  return static_cast<int64_t>(t.tv_sec) * 1000000000 + static_cast<int64_t>(t.tv_nsec);
+}
+
+FileStamp StampOf(const struct stat& st) {
+  return FileStamp{st.st_dev, st.st_ino, st.st_size, Nanoseconds(st.st_mtim),
+                   Nanoseconds(st.st_ctim)};
+}
+
+int64_t NowNs() {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return Nanoseconds(now);
+}
+
+// The whole file in one read (more when it grows meanwhile); nullopt when
+// it cannot be opened or read, or is not a regular file.
+std::optional<std::string> ReadWhole(const fs::path& path, FileStamp* stamp = nullptr) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  if (stamp) *stamp = StampOf(st);
+  std::string data(static_cast<size_t>(st.st_size) + 1, '\0');
+  size_t got = 0;
+  for (;;) {
+    if (got == data.size()) data.resize(data.size() * 2);
+    const ssize_t n = ::read(fd, data.data() + got, data.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  data.resize(got);
   return data;
 }
 
@@ -88,31 +137,55 @@ RegistryWarningFn& WarningHandler() {
 }  // namespace
 
 std::shared_ptr<const RegistryHive> HiveFile::Load() const {
-  auto text = ReadWhole(path_);
-  if (!text) return nullptr;
-  // Parsing a large system.reg costs far more than reading it, and most
-  // operations find the file as the previous one left it.
+  // Every operation asks for the hive again, and a large system.reg costs
+  // far more to read and parse than to stat. The parsed form is kept per
+  // file and handed out again while the file is unchanged: the same inode,
+  // size and times, and, for a file changed too shortly before it was read
+  // for times to tell a later change apart, the same bytes.
   struct Parsed {
-    std::string text;
+    FileStamp stamp;
+    int64_t readAtNs = 0;
     std::shared_ptr<const RegistryHive> hive;
   };
+  // Time stamps of a file system can lag the clock and be coarse.
+  constexpr int64_t kStampSlackNs = 2'000'000'000;
   static std::mutex cacheMutex;
-  static std::map<std::string, Parsed> cache;
-  const std::string key = path_.string();
+  // Never freed: tearing down a large parsed hive at exit only costs time.
+  static auto& cache = *new std::map<std::string, Parsed>;
+  const std::string key = path_.lexically_normal().string();
+  struct stat st {};
+  if (::stat(path_.c_str(), &st) != 0) return nullptr;
   {
     std::lock_guard<std::mutex> lock(cacheMutex);
     auto it = cache.find(key);
-    if (it != cache.end() && it->second.text == *text) return it->second.hive;
+    if (it != cache.end() && it->second.stamp == StampOf(st) &&
+        std::max(it->second.stamp.mtimeNs, it->second.stamp.ctimeNs) + kStampSlackNs <
+            it->second.readAtNs)
+      return it->second.hive;
+  }
+  FileStamp stamp;
+  const int64_t readAt = NowNs();
+  auto text = ReadWhole(path_, &stamp);
+  if (!text) return nullptr;
+  {
+    std::lock_guard<std::mutex> lock(cacheMutex);
+    auto it = cache.find(key);
+    if (it != cache.end() && it->second.hive->Text() == *text) {
+      it->second.stamp = stamp;
+      it->second.readAtNs = readAt;
+      return it->second.hive;
+    }
   }
   std::shared_ptr<const RegistryHive> hive;
   try {
-    hive = std::make_shared<const RegistryHive>(RegistryHive::Parse(*text));
+    hive = std::make_shared<const RegistryHive>(
+        RegistryHive::Parse(std::make_shared<const std::string>(std::move(*text))));
   } catch (const ERegistryException&) {
     return nullptr;
   }
   std::lock_guard<std::mutex> lock(cacheMutex);
   if (cache.size() >= 8 && !cache.count(key)) cache.erase(cache.begin());
-  cache[key] = Parsed{std::move(*text), hive};
+  cache[key] = Parsed{stamp, readAt, hive};
   return hive;
 }
 

@@ -2,8 +2,11 @@
 // writing values back the way wineserver writes them.
 #include "platform/registry_hive.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <span>
+#include <unordered_map>
 
 namespace kx {
 namespace {
@@ -271,6 +274,28 @@ std::optional<size_t> DataStart(std::string_view text, std::u16string* name) {
   return p;
 }
 
+// DataStart without decoding the name: the same answer from a scan for the
+// closing quote (an escape never ends the name).
+std::optional<size_t> ScanDataStart(std::string_view text) {
+  size_t p = 0;
+  if (text.empty()) return std::nullopt;
+  if (text[0] == '@') {
+    p = 1;
+  } else if (text[0] == '"') {
+    p = 1;
+    while (p < text.size() && text[p] != '"') p += (text[p] == '\\' && p + 1 < text.size()) ? 2 : 1;
+    if (p >= text.size()) return std::nullopt;
+    ++p;
+  } else {
+    return std::nullopt;
+  }
+  while (p < text.size() && IsSpace(text[p])) ++p;
+  if (p >= text.size() || text[p] != '=') return std::nullopt;
+  ++p;
+  while (p < text.size() && IsSpace(text[p])) ++p;
+  return p;
+}
+
 uint64_t NowFileTime() {
   using namespace std::chrono;
   const auto ns = duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
@@ -279,9 +304,10 @@ uint64_t NowFileTime() {
 
 }  // namespace
 
-std::u16string FoldRegName(std::u16string_view name) {
-  std::u16string out(name);
-  for (char16_t& c : out) {
+namespace {
+
+void FoldInPlace(char16_t* units, size_t count) {
+  for (char16_t& c : std::span<char16_t>(units, count)) {
     if (c >= u'a' && c <= u'z') {
       c -= 32;
     } else if (c >= 0xE0 && c <= 0xFE && c != 0xF7) {
@@ -301,6 +327,13 @@ std::u16string FoldRegName(std::u16string_view name) {
       c -= 80;
     }
   }
+}
+
+}  // namespace
+
+std::u16string FoldRegName(std::u16string_view name) {
+  std::u16string out(name);
+  FoldInPlace(out.data(), out.size());
   return out;
 }
 
@@ -462,8 +495,16 @@ hex:
 }
 
 RegistryHive RegistryHive::Parse(std::string_view text) {
+  return Parse(std::make_shared<const std::string>(text));
+}
+
+RegistryHive RegistryHive::Parse(std::shared_ptr<const std::string> source) {
   RegistryHive h;
+  if (!source) source = std::make_shared<const std::string>();
+  const std::string_view text = *source;
+  h.source_ = std::move(source);
   std::vector<std::string_view> lines;
+  lines.reserve(text.size() / 32 + 1);
   size_t pos = 0;
   h.finalEol_ = true;
   while (pos < text.size()) {
@@ -480,12 +521,17 @@ RegistryHive RegistryHive::Parse(std::string_view text) {
     throw ERegistryException("Not a Wine registry file");
   h.crlf_ = !lines[0].empty() && lines[0].back() == '\r';
 
-  // Key index and folded value name -> the item that sets it.
-  std::unordered_map<std::u16string, size_t> seen;
+  h.items_.reserve(lines.size());
+  // Key paths take at most the bytes of their headers; pages never written
+  // are never touched.
+  h.names_.reserve(text.size() / 2);
+  h.folded_.reserve(text.size() / 2);
+  std::u16string name, joined;
   int current = -1;
   for (size_t i = 0; i < lines.size(); ++i) {
     Item item;
-    item.text = std::string(lines[i]);
+    item.begin = static_cast<size_t>(lines[i].data() - text.data());
+    item.size = lines[i].size();
     item.key = current;
     const std::string_view line = TrimLeft(StripCr(lines[i]));
     if (i == 0) {
@@ -498,48 +544,48 @@ RegistryHive RegistryHive::Parse(std::string_view text) {
       std::string quoted = std::string(rest) + '\n';
       if (ParseEscaped(quoted, '\n', root)) h.root_ = SplitKeyName(root);
     } else if (!line.empty() && line[0] == '[') {
-      std::u16string name;
+      name.clear();
       if (auto n = ParseEscaped(line.substr(1), ']', name)) {
-        RegKeyPath path = SplitKeyName(name);
-        std::u16string folded = JoinFolded(path);
-        auto it = h.sectionIndex_.find(folded);
-        if (it == h.sectionIndex_.end()) {
-          it = h.sectionIndex_.emplace(folded, static_cast<int>(h.keys_.size())).first;
-          h.keys_.push_back(Key{std::move(path), folded, false});
+        // The levels without empty ones ("a\\\\b" is a\b).
+        joined.clear();
+        for (size_t a = 0; a <= name.size();) {
+          const size_t b = std::min(name.find(u'\\', a), name.size());
+          if (b > a) {
+            if (!joined.empty()) joined += u'\\';
+            joined.append(name, a, b - a);
+          }
+          a = b + 1;
         }
-        current = it->second;
+        const int k = h.AddKey(joined);
+        if (const Slot* seen = h.Lookup(h.sectionIndex_, h.FoldedOf(k))) {
+          // Another section of a key seen before: it adds to that key.
+          current = seen->key;
+          h.keys_[current].split = true;
+          h.keys_.pop_back();
+          h.names_.resize(h.names_.size() - joined.size());
+          h.folded_.resize(h.folded_.size() - joined.size());
+        } else {
+          h.Insert(h.sectionIndex_, Slot{k, 0, joined.size(), 0});
+          current = k;
+          h.keys_[k].first = h.items_.size();
+        }
         item.kind = LineKind::Header;
         item.key = current;
         item.nameEnd = (line.data() - lines[i].data()) + 1 + *n;
       }
     } else if (current >= 0 && !line.empty() && (line[0] == '@' || line[0] == '"')) {
-      // Hex data may continue over several lines ending in '\'.
-      std::u16string name;
+      // Hex data may continue over several lines ending in '\'. The value
+      // itself is decoded when its key is first used.
       size_t last = i;
-      if (auto start = DataStart(line, &name); start && StartsWith(line.substr(*start), "hex")) {
+      if (auto start = ScanDataStart(line); start && StartsWith(line.substr(*start), "hex")) {
         while (last + 1 < lines.size() && !TrimRight(lines[last]).empty() &&
                TrimRight(lines[last]).back() == '\\')
           ++last;
       }
-      std::string joined(line);
-      for (size_t k = i + 1; k <= last; ++k) {
-        joined += '\n';
-        joined += lines[k];
-        item.text += '\n';
-        item.text += lines[k];
-      }
-      if (auto v = ParseValue(joined)) {
-        item.kind = LineKind::Value;
-        item.value = std::move(*v);
-        const std::u16string folded = FoldRegName(item.value.name);
-        std::u16string id = {static_cast<char16_t>(current >> 16), static_cast<char16_t>(current)};
-        id += folded;
-        auto [it, fresh] = seen.try_emplace(std::move(id), h.items_.size());
-        if (!fresh) {
-          h.items_[it->second].shadowed = true;
-          it->second = h.items_.size();
-        }
-      }
+      item.size =
+          static_cast<size_t>(lines[last].data() + lines[last].size() - text.data()) - item.begin;
+      item.kind = LineKind::Value;
+      h.keys_[current].decoded = false;
       i = last;
     } else if (current >= 0 && StartsWith(line, "#time=")) {
       item.kind = LineKind::Time;
@@ -548,48 +594,182 @@ RegistryHive RegistryHive::Parse(std::string_view text) {
       h.keys_[current].link = true;
     }
     h.items_.push_back(std::move(item));
+    if (current >= 0) h.keys_[current].end = h.items_.size();
   }
   h.Reindex();
   return h;
 }
 
+std::string_view RegistryHive::TextOf(const Item& item) const {
+  if (item.owned) return owned_[item.begin];
+  return std::string_view(*source_).substr(item.begin, item.size);
+}
+
+void RegistryHive::SetText(Item& item, std::string text) {
+  if (!item.owned) {
+    item.owned = true;
+    item.begin = owned_.size();
+    owned_.emplace_back();
+  }
+  item.size = text.size();
+  owned_[item.begin] = std::move(text);
+}
+
+std::pair<size_t, size_t> RegistryHive::ItemRange(int k) const {
+  if (rangesMoved_ || keys_[k].split) return {0, items_.size()};
+  return {keys_[k].first, std::min(keys_[k].end, items_.size())};
+}
+
+void RegistryHive::DecodeValues(int k) const {
+  if (k < 0 || keys_[k].decoded) return;
+  std::lock_guard<std::mutex> lock(decodeLock_.mutex);
+  if (keys_[k].decoded) return;
+  // Folded value name -> the item that sets it; a later line of the same
+  // name shadows the earlier one.
+  std::unordered_map<std::u16string, size_t> seen;
+  const auto [from, to] = ItemRange(k);
+  for (size_t i = from; i < to; ++i) {
+    const Item& item = items_[i];
+    if (item.key != k || item.kind != LineKind::Value || item.value >= 0) continue;
+    const std::string_view raw = TextOf(item);
+    const size_t firstEnd = std::min(raw.find('\n'), raw.size());
+    const std::string_view first = TrimLeft(StripCr(raw.substr(0, firstEnd)));
+    std::optional<RegValue> v;
+    if (firstEnd == raw.size()) {
+      v = ParseValue(first);
+    } else {
+      std::string joined(first);
+      joined += raw.substr(firstEnd);
+      v = ParseValue(joined);
+    }
+    if (!v) {
+      item.kind = LineKind::Other;
+      continue;
+    }
+    item.value = static_cast<int>(values_.size());
+    values_.push_back(std::move(*v));
+    auto [it, fresh] = seen.try_emplace(FoldRegName(values_.back().name), i);
+    if (!fresh) {
+      items_[it->second].shadowed = true;
+      it->second = i;
+    }
+  }
+  keys_[k].decoded = true;
+}
+
 std::string RegistryHive::Serialize() const {
+  size_t total = items_.size();
+  for (const Item& item : items_) total += item.size;
   std::string out;
+  out.reserve(total);
   for (size_t i = 0; i < items_.size(); ++i) {
     if (i) out += '\n';
-    out += items_[i].text;
+    out += TextOf(items_[i]);
   }
   if (finalEol_ && !items_.empty()) out += '\n';
   return out;
 }
 
+RegKeyPath RegistryHive::PathOf(int k) const { return SplitKeyName(NameOf(k)); }
+
+int RegistryHive::AddKey(std::u16string_view name) {
+  Key key;
+  key.at = names_.size();
+  key.length = name.size();
+  names_ += name;
+  folded_ += name;
+  FoldInPlace(folded_.data() + key.at, name.size());
+  keys_.push_back(key);
+  return static_cast<int>(keys_.size() - 1);
+}
+
+namespace {
+
+size_t HashUnits(std::u16string_view s) { return std::hash<std::u16string_view>{}(s); }
+
+}  // namespace
+
+const RegistryHive::Slot* RegistryHive::Lookup(const PathIndex& index,
+                                               std::u16string_view folded) const {
+  if (index.slots.empty()) return nullptr;
+  const size_t hash = HashUnits(folded);
+  const size_t mask = index.slots.size() - 1;
+  for (size_t i = hash & mask;; i = (i + 1) & mask) {
+    const Slot& slot = index.slots[i];
+    if (slot.key < 0) return nullptr;
+    if (slot.hash == hash && slot.length == folded.size() &&
+        FoldedOf(slot.key).substr(0, slot.length) == folded)
+      return &slot;
+  }
+}
+
+void RegistryHive::Reserve(PathIndex& index, size_t count) {
+  size_t size = 64;
+  while (size < count * 2) size *= 2;
+  if (size <= index.slots.size()) return;
+  // Kept at most half full: probes stay short.
+  std::vector<Slot> old = std::move(index.slots);
+  index.slots.assign(size, Slot{});
+  const size_t mask = size - 1;
+  for (const Slot& s : old) {
+    if (s.key < 0) continue;
+    size_t i = s.hash & mask;
+    while (index.slots[i].key >= 0) i = (i + 1) & mask;
+    index.slots[i] = s;
+  }
+}
+
+bool RegistryHive::Insert(PathIndex& index, Slot slot) {
+  Reserve(index, index.used + 1);
+  const std::u16string_view folded = FoldedOf(slot.key).substr(0, slot.length);
+  slot.hash = HashUnits(folded);
+  const size_t mask = index.slots.size() - 1;
+  size_t i = slot.hash & mask;
+  for (; index.slots[i].key >= 0; i = (i + 1) & mask) {
+    const Slot& other = index.slots[i];
+    if (other.hash == slot.hash && other.length == slot.length &&
+        FoldedOf(other.key).substr(0, other.length) == folded)
+      return false;
+  }
+  index.slots[i] = slot;
+  ++index.used;
+  return true;
+}
+
 void RegistryHive::Reindex() {
-  existing_.clear();
+  existing_ = PathIndex{};
+  Reserve(existing_, keys_.size() * 2);
   for (size_t k = 0; k < keys_.size(); ++k) {
-    if (keys_[k].path.empty()) continue;
-    // keys_[k].folded is the folded path joined with '\'; its prefixes at
-    // each separator are the folded paths of the levels above.
-    const std::u16string& folded = keys_[k].folded;
-    size_t depth = 0;
-    for (size_t i = 0; i <= folded.size(); ++i) {
-      if (i < folded.size() && folded[i] != u'\\') continue;
-      ++depth;
-      existing_.try_emplace(folded.substr(0, i), static_cast<int>(k), depth);
+    const std::u16string_view folded = FoldedOf(static_cast<int>(k));
+    if (folded.empty()) continue;
+    // The folded path and its prefixes at each separator: the levels above.
+    // When a prefix is indexed, so are all shorter ones.
+    size_t depth = 1;
+    for (char16_t c : folded) depth += c == u'\\';
+    for (size_t end = folded.size();; --depth) {
+      if (!Insert(existing_, Slot{static_cast<int>(k), static_cast<uint32_t>(depth), end, 0}))
+        break;
+      const size_t sep = folded.rfind(u'\\', end - 1);
+      if (sep == std::u16string_view::npos) break;
+      end = sep;
     }
   }
 }
 
 int RegistryHive::FindKeyIndex(std::u16string_view folded) const {
-  auto it = sectionIndex_.find(std::u16string(folded));
-  return it == sectionIndex_.end() ? -1 : it->second;
+  const Slot* slot = Lookup(sectionIndex_, folded);
+  return slot ? slot->key : -1;
 }
 
 std::optional<RegKeyPath> RegistryHive::LinkTarget(int key) const {
+  DecodeValues(key);
   const RegValue* link = nullptr;
-  for (const Item& item : items_)
-    if (item.key == key && item.kind == LineKind::Value && !item.shadowed &&
-        FoldRegName(item.value.name) == u"SYMBOLICLINKVALUE")
-      link = &item.value;
+  const auto [from, to] = ItemRange(key);
+  for (size_t i = from; i < to; ++i)
+    if (const Item& item = items_[i]; item.key == key && item.kind == LineKind::Value &&
+                                      !item.shadowed &&
+                                      FoldRegName(ItemValue(item)->name) == u"SYMBOLICLINKVALUE")
+      link = ItemValue(item);
   if (!link || link->type != REG_LINK || root_.empty()) return std::nullopt;
   // "\Registry\Machine\System\ControlSet001": the part below this hive's root.
   RegKeyPath target = SplitKeyName(BytesToUnits(link->data));
@@ -605,10 +785,10 @@ std::optional<RegKeyPath> RegistryHive::Resolve(const RegKeyPath& path, int dept
   RegKeyPath cur;
   for (const auto& comp : KeyLevels(path)) {
     cur.push_back(comp);
-    auto it = existing_.find(JoinFolded(cur));
-    if (it == existing_.end()) return std::nullopt;
-    const RegKeyPath& spelled = keys_[it->second.first].path;
-    cur.assign(spelled.begin(), spelled.begin() + static_cast<long>(it->second.second));
+    const Slot* found = Lookup(existing_, JoinFolded(cur));
+    if (!found) return std::nullopt;
+    const RegKeyPath spelled = PathOf(found->key);
+    cur.assign(spelled.begin(), spelled.begin() + static_cast<long>(found->depth));
     const int k = FindKeyIndex(JoinFolded(cur));
     if (k >= 0 && keys_[k].link) {
       auto target = LinkTarget(k);
@@ -628,31 +808,33 @@ std::optional<RegKeyPath> RegistryHive::FindKey(const RegKeyPath& path) const {
 int RegistryHive::EnsureSection(const RegKeyPath& stored) {
   const std::u16string folded = JoinFolded(stored);
   if (int k = FindKeyIndex(folded); k >= 0) return k;
-  const int k = static_cast<int>(keys_.size());
-  keys_.push_back(Key{stored, folded, false});
-  sectionIndex_.emplace(folded, k);
   std::u16string name;
-  for (size_t i = 0; i < stored.size(); ++i) {
-    if (i) name += u'\\';
-    name += stored[i];
+  for (const std::u16string& level : stored) {
+    if (level.empty()) continue;
+    if (!name.empty()) name += u'\\';
+    name += level;
   }
+  const int k = AddKey(name);
+  Insert(sectionIndex_, Slot{k, 0, name.size(), 0});
   const std::string cr = crlf_ ? "\r" : "";
   Item blank;
-  blank.text = cr;
+  SetText(blank, cr);
   blank.key = items_.empty() ? -1 : items_.back().key;
   Item header;
   header.kind = LineKind::Header;
   header.key = k;
-  header.text = "[" + DumpString(name, "[]") + "]";
-  header.nameEnd = header.text.size();
-  header.text += cr;
+  const std::string headerText = "[" + DumpString(name, "[]") + "]";
+  header.nameEnd = headerText.size();
+  SetText(header, headerText + cr);
   Item time;
   time.kind = LineKind::Time;
   time.key = k;
-  time.text = "#time=0" + cr;
+  SetText(time, "#time=0" + cr);
   items_.push_back(std::move(blank));
+  keys_[k].first = items_.size();
   items_.push_back(std::move(header));
   items_.push_back(std::move(time));
+  keys_[k].end = items_.size();
   finalEol_ = true;
   Reindex();
   Touch(k);
@@ -679,11 +861,14 @@ const RegValue* RegistryHive::FindValue(const RegKeyPath& key, std::u16string_vi
   if (!stored) return nullptr;
   const int k = FindKeyIndex(JoinFolded(*stored));
   if (k < 0) return nullptr;
+  DecodeValues(k);
   const std::u16string folded = FoldRegName(name);
-  for (const Item& item : items_)
-    if (item.key == k && item.kind == LineKind::Value && !item.shadowed &&
-        FoldRegName(item.value.name) == folded)
-      return &item.value;
+  const auto [from, to] = ItemRange(k);
+  for (size_t i = from; i < to; ++i)
+    if (const Item& item = items_[i]; item.key == k && item.kind == LineKind::Value &&
+                                      !item.shadowed &&
+                                      FoldRegName(ItemValue(item)->name) == folded)
+      return ItemValue(item);
   return nullptr;
 }
 
@@ -693,8 +878,12 @@ std::vector<const RegValue*> RegistryHive::Values(const RegKeyPath& key) const {
   if (!stored) return out;
   const int k = FindKeyIndex(JoinFolded(*stored));
   if (k < 0) return out;
-  for (const Item& item : items_)
-    if (item.key == k && item.kind == LineKind::Value && !item.shadowed) out.push_back(&item.value);
+  DecodeValues(k);
+  const auto [from, to] = ItemRange(k);
+  for (size_t i = from; i < to; ++i)
+    if (const Item& item = items_[i];
+        item.key == k && item.kind == LineKind::Value && !item.shadowed)
+      out.push_back(ItemValue(item));
   return out;
 }
 
@@ -708,12 +897,12 @@ void RegistryHive::Touch(int key) {
     if (item.key != key) continue;
     if (item.kind == LineKind::Header) {
       std::snprintf(buf, sizeof buf, " %u", static_cast<unsigned>(secs));
-      item.text = item.text.substr(0, item.nameEnd) + buf + cr;
+      SetText(item, std::string(TextOf(item).substr(0, item.nameEnd)) + buf + cr);
     } else if (item.kind == LineKind::Time && !timeDone) {
       std::snprintf(buf, sizeof buf, "#time=%x%08x", static_cast<unsigned>(ft >> 32),
                     static_cast<unsigned>(ft & 0xFFFFFFFFu));
-      const size_t indent = item.text.find('#');
-      item.text = item.text.substr(0, indent) + buf + cr;
+      const std::string_view old = TextOf(item);
+      SetText(item, std::string(old.substr(0, old.find('#'))) + buf + cr);
       timeDone = true;
     }
   }
@@ -732,25 +921,29 @@ bool RegistryHive::SetValue(const RegKeyPath& key, const RegValue& value) {
     text = withCr + "\r";
   }
   const int k = EnsureSection(*stored);
+  DecodeValues(k);
   const std::u16string folded = FoldRegName(value.name);
   size_t insertAt = 0;
   for (size_t i = 0; i < items_.size(); ++i) {
     Item& item = items_[i];
     if (item.key != k) continue;
-    if (item.kind == LineKind::Value && !item.shadowed && FoldRegName(item.value.name) == folded) {
-      item.text = std::move(text);
-      item.value = value;
+    if (item.kind == LineKind::Value && !item.shadowed &&
+        FoldRegName(ItemValue(item)->name) == folded) {
+      SetText(item, std::move(text));
+      values_[item.value] = value;
       Touch(k);
       return true;
     }
-    if (!TrimLeft(StripCr(item.text)).empty()) insertAt = i + 1;
+    if (!TrimLeft(StripCr(TextOf(item))).empty()) insertAt = i + 1;
   }
   Item item;
   item.kind = LineKind::Value;
   item.key = k;
-  item.text = std::move(text);
-  item.value = value;
+  SetText(item, std::move(text));
+  item.value = static_cast<int>(values_.size());
+  values_.push_back(value);
   items_.insert(items_.begin() + static_cast<long>(insertAt), std::move(item));
+  rangesMoved_ = true;
   Touch(k);
   return true;
 }
@@ -760,13 +953,16 @@ bool RegistryHive::DeleteValue(const RegKeyPath& key, std::u16string_view name) 
   if (!stored) return false;
   const int k = FindKeyIndex(JoinFolded(*stored));
   if (k < 0) return false;
+  DecodeValues(k);
   const std::u16string folded = FoldRegName(name);
   bool found = false;
   for (size_t i = items_.size(); i-- > 0;) {
     const Item& item = items_[i];
-    if (item.key == k && item.kind == LineKind::Value && FoldRegName(item.value.name) == folded) {
+    if (item.key == k && item.kind == LineKind::Value &&
+        FoldRegName(ItemValue(item)->name) == folded) {
       found = found || !item.shadowed;
       items_.erase(items_.begin() + static_cast<long>(i));
+      rangesMoved_ = true;
     }
   }
   if (found) Touch(k);

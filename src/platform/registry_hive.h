@@ -17,14 +17,15 @@
 // current file, and every change is written at once, atomically (temporary
 // file, flush, rename), leaving the original untouched when anything fails.
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/errors.h"
@@ -69,6 +70,12 @@ class RegistryHive {
   // not a Wine registry file (first line "WINE REGISTRY Version 2"). Lines
   // that do not parse are kept as they are and carry no value.
   static RegistryHive Parse(std::string_view text);
+  // The same over text the hive keeps and shares instead of copying. Key
+  // headers are indexed at once; the values of a key are decoded on first
+  // use, so a large hive costs little more than one pass over its lines.
+  static RegistryHive Parse(std::shared_ptr<const std::string> text);
+  // The text the hive was parsed from (not its changes).
+  const std::string& Text() const { return *source_; }
   std::string Serialize() const;
 
   // Case-insensitive look-up of a key, following symbolic links (#link keys
@@ -98,19 +105,66 @@ class RegistryHive {
  private:
   enum class LineKind { Other, Header, Value, Time, Link };
   struct Item {
-    LineKind kind = LineKind::Other;
-    std::string text;       // the raw physical lines, joined with '\n'
-    int key = -1;           // index into keys_ of the section it belongs to
-    RegValue value;         // LineKind::Value
-    bool shadowed = false;  // a later line of the same key sets the same name
-    size_t nameEnd = 0;     // LineKind::Header: just past the closing ']'
+    // LineKind::Value marks a value line; until the values of its key are
+    // decoded it may still turn out not to be one (it is then Other).
+    mutable LineKind kind = LineKind::Other;
+    mutable bool shadowed = false;  // a later line of the same key sets the same name
+    bool owned = false;             // the text is owned_[begin], not a span of source_
+    int key = -1;                   // index into keys_ of the section it belongs to
+    mutable int value = -1;         // LineKind::Value: index into values_
+    size_t nameEnd = 0;             // LineKind::Header: just past the closing ']'
+    size_t begin = 0;               // the raw physical lines, joined with '\n'
+    size_t size = 0;
   };
   struct Key {
-    RegKeyPath path;
-    std::u16string folded;  // upper-cased path joined with '\'
-    bool link = false;      // a symbolic link (#link)
+    size_t at = 0;                // its path, levels joined with '\': in names_ as
+    size_t length = 0;            // stored, in folded_ upper-cased (same length)
+    bool link = false;            // a symbolic link (#link)
+    mutable bool decoded = true;  // the values of its lines are decoded
+    size_t first = 0;             // its lines: items_[first, end) unless split
+    size_t end = 0;
+    bool split = false;  // it has several sections
+  };
+  // An open-addressed index of key paths held in folded_: a slot names a
+  // key, how much of its folded path it stands for and how many levels
+  // that is. No string is copied to build it.
+  struct Slot {
+    int key = -1;
+    uint32_t depth = 0;
+    size_t length = 0;
+    size_t hash = 0;
+  };
+  struct PathIndex {
+    std::vector<Slot> slots;
+    size_t used = 0;
+  };
+  // Serialises the lazy decoding of values in a hive shared between users.
+  struct DecodeLock {
+    std::mutex mutex;
+    DecodeLock() = default;
+    DecodeLock(const DecodeLock&) {}
+    DecodeLock& operator=(const DecodeLock&) { return *this; }
   };
 
+  std::string_view TextOf(const Item& item) const;
+  void SetText(Item& item, std::string text);
+  // The items that may belong to key k: its section, or all of them.
+  std::pair<size_t, size_t> ItemRange(int k) const;
+  // Decodes the value lines of key k (once).
+  void DecodeValues(int k) const;
+  const RegValue* ItemValue(const Item& item) const { return &values_[item.value]; }
+  std::u16string_view NameOf(int k) const { return {names_.data() + keys_[k].at, keys_[k].length}; }
+  std::u16string_view FoldedOf(int k) const {
+    return {folded_.data() + keys_[k].at, keys_[k].length};
+  }
+  RegKeyPath PathOf(int k) const;
+  // Adds a key spelled name (levels joined with '\', none empty); returns
+  // its index. The indexes are not updated.
+  int AddKey(std::u16string_view name);
+  const Slot* Lookup(const PathIndex& index, std::u16string_view folded) const;
+  // Adds the slot unless its path is indexed already; false then.
+  bool Insert(PathIndex& index, Slot slot);
+  static void Reserve(PathIndex& index, size_t count);
   void Reindex();
   int FindKeyIndex(std::u16string_view folded) const;
   std::optional<RegKeyPath> Resolve(const RegKeyPath& path, int depth) const;
@@ -118,14 +172,22 @@ class RegistryHive {
   int EnsureSection(const RegKeyPath& storedPath);
   void Touch(int key);
 
+  std::shared_ptr<const std::string> source_ = std::make_shared<const std::string>();
   std::vector<Item> items_;
+  std::vector<std::string> owned_;  // texts of changed and added lines
+  bool rangesMoved_ = false;        // lines were inserted or removed: Key ranges are stale
   std::vector<Key> keys_;
+  // Decoded values; a deque keeps the pointers handed out valid as it grows.
+  mutable std::deque<RegValue> values_;
+  mutable DecodeLock decodeLock_;
+  std::u16string names_;   // the paths of keys_ as stored
+  std::u16string folded_;  // the same upper-cased
   // Folded path of every key with a section to its index in keys_ (several
   // sections of one key share it).
-  std::unordered_map<std::u16string, int> sectionIndex_;
+  PathIndex sectionIndex_;
   // Folded path of every existing key (with a section or implied by a deeper
-  // one) to the section whose path spells it: index in keys_ and depth.
-  std::unordered_map<std::u16string, std::pair<int, size_t>> existing_;
+  // one) to the first section whose path spells it, and its depth.
+  PathIndex existing_;
   RegKeyPath root_;  // ";; All keys relative to \\Machine": where links point into
   bool crlf_ = false;
   bool finalEol_ = true;

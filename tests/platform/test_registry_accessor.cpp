@@ -305,3 +305,50 @@ TEST_F(RegistryAccessorTest, ARunningWineServerIsReportedOncePerFile) {
 
 }  // namespace
 }  // namespace kx
+
+namespace kx {
+namespace {
+
+// Sets a file's modification time (the change time still moves).
+void SetMtime(const fs::path& path, const timespec& mtime) {
+  const timespec times[2] = {mtime, mtime};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+TEST_F(RegistryAccessorTest, AHiveIsParsedOnceWhileItsBytesStayTheSame) {
+  HiveFile file(UserReg());
+  auto first = file.Load();
+  ASSERT_TRUE(first);
+  EXPECT_EQ(file.Load(), first);
+  // Rewritten with the same bytes: still the same parse.
+  WriteText(UserReg(), kUserReg);
+  EXPECT_EQ(file.Load(), first);
+
+  // The same size and modification time with other bytes, moments after
+  // the last read: the bytes decide.
+  struct stat before {};
+  ASSERT_EQ(::stat(UserReg().c_str(), &before), 0);
+  std::string text = kUserReg;
+  text.replace(text.find("win95"), 5, "win98");
+  WriteText(UserReg(), text);
+  SetMtime(UserReg(), before.st_mtim);
+  auto changed = file.Load();
+  ASSERT_TRUE(changed);
+  EXPECT_NE(changed, first);
+  EXPECT_EQ(changed->FindValue({u"Software", u"Wine"}, u"Version")->data,
+            RegValue::String(u"", u"win98").data);
+
+  // Gone, then damaged: no hive; back again: parsed anew.
+  fs::remove(UserReg());
+  EXPECT_FALSE(file.Load());
+  WriteText(UserReg(), "not a hive\n");
+  EXPECT_FALSE(file.Load());
+  WriteText(UserReg(), kUserReg);
+  auto again = file.Load();
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->FindValue({u"Software", u"Wine"}, u"Version")->data,
+            RegValue::String(u"", u"win95").data);
+}
+
+}  // namespace
+}  // namespace kx

@@ -308,6 +308,46 @@ TEST(RegistryHiveFile, LaterDuplicateWinsAndDeleteRemovesBoth) {
   EXPECT_EQ(reread.Values({u"K"}).size(), 1u);
 }
 
+TEST(RegistryHiveFile, KeysSplitOverSectionsAndTrickyLinesReadAsWritten) {
+  // A key in two sections, a name with an escaped quote before hex data
+  // that continues, and a string ending in a backslash (no continuation).
+  const std::string text =
+      "WINE REGISTRY Version 2\n"
+      "[A\\\\\\\\B] 1\n\"x\"=\"1\"\n\"q\\\"h\"=hex:01,\\\n  02\n\"s\"=\"ends\\\\\"\n"
+      "\"after\"=dword:00000007\n"
+      "[C] 2\n\"c\"=\"c\"\n"
+      "[a\\\\b] 3\n\"y\"=\"2\"\n\"X\"=\"3\"\n";
+  RegistryHive h = RegistryHive::Parse(text);
+  EXPECT_EQ(h.Serialize(), text);
+  const RegKeyPath ab = {u"A", u"B"};
+  ASSERT_TRUE(h.FindKey({u"a", u"b"}).has_value());
+  EXPECT_EQ(*h.FindKey({u"a", u"b"}), ab);
+  std::vector<std::u16string> names;
+  for (const RegValue* v : h.Values(ab)) names.push_back(v->name);
+  EXPECT_EQ(names, (std::vector<std::u16string>{u"q\"h", u"s", u"after", u"y", u"X"}));
+  EXPECT_EQ(h.FindValue(ab, u"q\"h")->data, (std::vector<uint8_t>{1, 2}));
+  EXPECT_EQ(h.FindValue(ab, u"s")->data, Utf16Bytes(u"ends\\"));
+  EXPECT_EQ(h.FindValue(ab, u"x")->data, Utf16Bytes(u"3"));
+  // Changes that move lines keep every key's values in reach.
+  ASSERT_TRUE(h.SetValue({u"C"}, RegValue::String(u"c2", u"new")));
+  ASSERT_TRUE(h.DeleteValue(ab, u"s"));
+  ASSERT_TRUE(h.SetValue(ab, RegValue::Dword(u"after", 9)));
+  EXPECT_EQ(h.FindValue({u"C"}, u"c")->data, Utf16Bytes(u"c"));
+  EXPECT_EQ(h.FindValue({u"C"}, u"c2")->data, Utf16Bytes(u"new"));
+  EXPECT_EQ(h.FindValue(ab, u"after")->data, RegValue::Dword(u"", 9).data);
+  EXPECT_EQ(h.FindValue(ab, u"s"), nullptr);
+  const RegistryHive reread = RegistryHive::Parse(h.Serialize());
+  EXPECT_EQ(reread.Values(ab).size(), 4u);
+  EXPECT_EQ(reread.FindValue({u"C"}, u"c2")->data, Utf16Bytes(u"new"));
+  // A key created in a large hive is found with its values.
+  for (int i = 0; i < 300; ++i)
+    h.CreateKey({u"Many", u"K" + std::u16string(1, static_cast<char16_t>(u'A' + i % 26)) +
+                              static_cast<char16_t>(u'0' + i / 26)});
+  ASSERT_TRUE(h.SetValue({u"many", u"kz9"}, RegValue::String(u"v", u"z")));
+  EXPECT_EQ(RegistryHive::Parse(h.Serialize()).FindValue({u"MANY", u"KZ9"}, u"V")->data,
+            Utf16Bytes(u"z"));
+}
+
 TEST(RegistryHiveFile, DamagedFilesFailCleanlyOrKeepTheirLines) {
   EXPECT_THROW(RegistryHive::Parse(""), ERegistryException);
   EXPECT_THROW(RegistryHive::Parse("REGEDIT4\n[A]\n"), ERegistryException);
