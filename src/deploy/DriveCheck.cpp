@@ -1,0 +1,70 @@
+#include "deploy/DriveCheck.h"
+
+#include <dirent.h>
+
+#include "platform/strutil.h"
+#include "platform/system.h"
+
+namespace kx {
+
+void GetLogicalDriveList(std::vector<std::string>& list) {
+  for (const char letter : Sys().Drives().Letters()) list.push_back(std::string{letter, ':', '\\'});
+}
+
+bool DriveReady(const std::string& root) {
+  if (root.size() < 2 || root[1] != ':') return false;
+  const auto host = Sys().Drives().HostRoot(root[0]);
+  if (!host) return false;
+  DIR* dir = opendir(host->c_str());
+  if (!dir) return false;
+  closedir(dir);
+  return true;
+}
+
+void AddReadyDrives(std::vector<std::string>& roots) {
+  std::vector<std::string> drives;
+  GetLogicalDriveList(drives);
+  // There is no critical-error dialog to suppress here: a drive that is not
+  // ready simply cannot be listed.
+  for (size_t i = 2; i < drives.size(); ++i) {
+    const std::string& root = drives[i];
+    if (!DriveReady(root)) continue;
+    bool listed = false;
+    for (const std::string& r : roots) {
+      if (SameText(r, root)) {
+        listed = true;
+        break;
+      }
+    }
+    if (!listed) roots.push_back(root);
+  }
+}
+
+namespace {
+
+// "C:" for "C:\dir\", "\\server\share" for "\\server\share\dir\", else empty.
+std::string DrivePart(const std::string& folder) {
+  if (folder.size() >= 2 && folder[1] == ':') return folder.substr(0, 2);
+  if (folder.size() >= 2 && folder[0] == '\\' && folder[1] == '\\') {
+    const size_t server = folder.find('\\', 2);
+    if (server == std::string::npos) return folder;
+    const size_t share = folder.find('\\', server + 1);
+    return share == std::string::npos ? folder : folder.substr(0, share);
+  }
+  return {};
+}
+
+}  // namespace
+
+void BuildSearchRoots(const std::string& mask, std::vector<std::string>& roots, bool stopAtFirst) {
+  std::string folder = ExtractFilePath(mask);
+  if (folder.empty()) folder = Sys().CurrentDirectory();
+  if (folder.empty() || folder.back() != '\\') folder += '\\';
+  const std::string drive = DrivePart(folder);
+  const std::string driveRoot = drive.empty() ? std::string() : drive + "\\";
+  if (stopAtFirst && !folder.empty() && folder != "\\") roots.push_back(folder);
+  roots.push_back(driveRoot);
+  AddReadyDrives(roots);
+}
+
+}  // namespace kx

@@ -1,0 +1,29 @@
+#pragma once
+// The logical drives and the folder list a drive-wide file search starts
+// from.
+#include <string>
+#include <vector>
+
+namespace kx {
+
+// Appends the root strings of all logical drives ("C:\", "Z:\", ...): the
+// drive map's letters in alphabetical order.
+void GetLogicalDriveList(std::vector<std::string>& list);
+
+// Whether a drive root ("D:\") is ready: its host folder exists and can be
+// listed.
+bool DriveReady(const std::string& root);
+
+// Appends the root of every ready drive that Roots does not yet hold
+// (compared ignoring ASCII case). The first two entries of the drive list
+// are never probed or added.
+void AddReadyDrives(std::vector<std::string>& roots);
+
+// Appends the search roots for a file mask: the mask's folder (the current
+// directory when it has none) with a trailing '\', only when stopAtFirst is
+// set; then that folder's drive root ("C:\" or "\\server\share\"; nothing
+// when the folder has no drive part; no duplicate test); then the ready
+// drives (AddReadyDrives).
+void BuildSearchRoots(const std::string& mask, std::vector<std::string>& roots, bool stopAtFirst);
+
+}  // namespace kx

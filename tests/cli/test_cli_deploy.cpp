@@ -1,0 +1,115 @@
+// kestrix-cli deploy over the MinGW fixtures, run as a separate program.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "support/test_system.h"
+
+namespace kx {
+namespace {
+namespace fs = std::filesystem;
+
+struct CliResult {
+  int code = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+std::string Slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+CliResult RunCli(const test::TempPrefix& prefix, const std::vector<std::string>& args) {
+  fs::path out = prefix.Root() / "cli.out", err = prefix.Root() / "cli.err";
+  std::string cmd = "cd " + Quote(prefix.Root().string()) +
+                    " && WINEPREFIX=" + Quote(prefix.Root().string()) +
+                    " WINEPATH= " + Quote(KX_CLI_PATH);
+  for (const auto& a : args) cmd += " " + Quote(a);
+  cmd += " >" + Quote(out.string()) + " 2>" + Quote(err.string()) + " </dev/null";
+  int status = std::system(cmd.c_str());
+  CliResult r;
+  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.out = Slurp(out);
+  r.err = Slurp(err);
+  return r;
+}
+
+struct DeployCliPrefix {
+  test::TempPrefix prefix;
+  DeployCliPrefix() {
+    const fs::path bin = fs::path(KX_FIXTURES_DIR) / "bin";
+    prefix.WriteFile("C:\\windows\\system32\\vcl30.dpl", test::ReadHostFile(bin / "vcl30.dpl"));
+    for (const char* f : {"deployapp.exe", "deploypk.dpl", "dephelp.dll", "cycmate.dll"})
+      prefix.WriteFile(std::string("C:\\Apps\\") + f, test::ReadHostFile(bin / f));
+    prefix.WriteFile("C:\\Lost\\lostpk.dpl", test::ReadHostFile(bin / "lostpk.dpl"));
+  }
+};
+
+TEST(CliDeploy, ReportModulesJsonAndReportFile) {
+  DeployCliPrefix d;
+  // A host path works as well as a Windows one; the current directory becomes the app's folder.
+  const std::string host = d.prefix.Host("C:\\Apps\\deployapp.exe").string();
+  CliResult r = RunCli(d.prefix, {"deploy", host, "-o", "C:\\out.txt"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(
+      r.out.rfind(
+          "*** Start Application Deployment Analysis...\n\n*** Modules needed at startup:9\n", 0),
+      0u);
+  EXPECT_NE(r.out.find("\n1) \"lostpk.dpl\"\n  Current path: \"C:\\Lost\\\"\n"), std::string::npos);
+  EXPECT_EQ(r.out.substr(r.out.size() - 11), "\n*** Done.\n");
+  const std::string saved = Slurp(d.prefix.Host("C:\\out.txt"));
+  std::string crlf;
+  for (char c : r.out) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  EXPECT_EQ(saved.substr(saved.size() - crlf.size() - 2), "\r\n" + crlf);
+
+  r = RunCli(d.prefix, {"deploy", "C:\\Apps\\deployapp.exe", "--modules"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n')),
+            "dephelp.dll\tNon-Package\t\tC:\\Apps\\\t3,072\tn/a\tNo\tNo");
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 9);
+
+  r = RunCli(d.prefix, {"deploy", "C:\\Apps\\deployapp.exe", "--json"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const auto j = nlohmann::json::parse(r.out);
+  EXPECT_EQ(j["report"].size(), 18u);
+  EXPECT_EQ(j["modules"][2]["Location"], "Bad path: C:\\Lost\\");
+  EXPECT_EQ(j["modules"][2]["Path"], "C:\\Lost\\lostpk.dpl");
+  EXPECT_EQ(j["modules"][2]["Type"], "Both");
+}
+
+TEST(CliDeploy, StrictFailsOnMissingOrMisplacedModulesAndBadInputFails) {
+  DeployCliPrefix d;
+  CliResult r = RunCli(d.prefix, {"deploy", "C:\\Apps\\deployapp.exe", "--strict"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "Modules not found: 1; packages located incorrectly: 1\n");
+  EXPECT_NE(r.out.find("*** Done."), std::string::npos);
+
+  // Every import in place: strict passes.
+  r = RunCli(d.prefix, {"deploy", "C:\\Apps\\dephelp.dll", "--strict"});
+  EXPECT_EQ(r.code, 0) << r.err;
+
+  r = RunCli(d.prefix, {"deploy", "C:\\Apps\\none.exe"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "Cannot open file C:\\Apps\\none.exe\n");
+  r = RunCli(d.prefix, {"deploy", "C:\\Apps\\deployapp.exe", "--bogus"});
+  EXPECT_EQ(r.code, 2);
+  r = RunCli(d.prefix, {"deploy", "C:\\Apps\\deployapp.exe", "-o", "C:\\no\\such\\dir\\r.txt"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "Cannot create file C:\\no\\such\\dir\\r.txt\n");
+}
+
+}  // namespace
+}  // namespace kx

@@ -1,0 +1,212 @@
+// The start-up module walk and the deployment report over the MinGW
+// fixtures: loader versus file search, cycles, letter cases, missing
+// modules, and the report lines and row texts.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "delphi3/SysPackg.h"
+#include "deploy/DeployReport.h"
+#include "platform/process.h"
+#include "search/ModuleSearch.h"
+#include "support/pe_builder.h"
+#include "support/test_system.h"
+
+namespace kx {
+namespace {
+namespace fs = std::filesystem;
+using test::TempPrefix;
+using Strings = std::vector<std::string>;
+
+std::vector<uint8_t> Fixture(const char* name) {
+  return test::ReadHostFile(fs::path(KX_FIXTURES_DIR) / "bin" / name);
+}
+
+// vcl30 in the system folder; the application with its package, helper and
+// cycle partner in C:\Apps (the current directory); lostpk deep elsewhere.
+struct DeployPrefix {
+  TempPrefix prefix;
+  TFileFinder finder;
+  TDeploySettings settings;
+  DeployPrefix() {
+    prefix.WriteFile("C:\\windows\\system32\\vcl30.dpl", Fixture("vcl30.dpl"));
+    for (const char* f : {"deployapp.exe", "deploypk.dpl", "dephelp.dll", "cycmate.dll"})
+      prefix.WriteFile(std::string("C:\\Apps\\") + f, Fixture(f));
+    prefix.WriteFile("C:\\Hidden\\deep\\lostpk.dpl", Fixture("lostpk.dpl"));
+    prefix.System().SetCurrentDirectory("C:\\Apps");
+    settings.SystemDirectory = "C:\\windows\\system32";
+    settings.OriginalPath = "C:\\windows";
+    settings.ExpandedPath = "C:\\windows;C:\\Delphi";
+    AddRunTimePackages(settings.StdRunTimePackages);
+    AddDesignTimePackages(settings.StdDesignTimePackages);
+    settings.SharedPackNames = {"C:\\APPS\\DEPLOYPK.DPL"};
+    settings.FindModuleFile = [this](const std::string& name, std::string& path) {
+      return FindModuleFile(finder, name, path);
+    };
+  }
+  TDeployResult Run() {
+    TDeployResult r;
+    RunDeployAnalysis("C:\\Apps\\deployapp.exe", settings, r);
+    return r;
+  }
+};
+
+Strings Column(const TDeployResult& r, size_t col) {
+  Strings out;
+  for (const auto& row : r.Rows) out.push_back(row.Cells[col]);
+  return out;
+}
+
+TEST(DeployAnalysis, ReportAndRowsOfAnApplicationWithPackages) {
+  DeployPrefix d;
+  const TDeployResult r = d.Run();
+  EXPECT_EQ(
+      r.Report,
+      (Strings{
+          "*** Start Application Deployment Analysis...", "", "*** Modules needed at startup:9",
+          "*** Packages needed at startup: 3", "*** Modules not found: 1", "", " nosuch.dll", "",
+          "*** Packages located incorrectly: 1", "", "1) \"lostpk.dpl\"",
+          "  Current path: \"C:\\Hidden\\deep\\\"", "  Recommended path: \"C:\\windows\\system32\"",
+          "", "*** Tot. space required by packages: 14,336 bytes",
+          "*** Tot. space required by all modules: 20,480 bytes", "", "*** Done."}));
+  // Import order of the files, then the modules of each located one in turn.
+  EXPECT_EQ(Column(r, 0),
+            (Strings{"dephelp.dll", "deploypk.dpl", "lostpk.dpl", "nosuch.dll", "vcl30.dpl",
+                     "KERNEL32.dll", "cycmate.dll", "GDI32.dll", "USER32.dll"}));
+  const auto row = [&](size_t i) {
+    return Strings(r.Rows[i].Cells.begin(), r.Rows[i].Cells.end());
+  };
+  EXPECT_EQ(row(4), (Strings{"vcl30.dpl", "Package", "Borland Visual Component Library",
+                             "C:\\windows\\system32\\", "7,168", "Run", "Yes", "No"}));
+  EXPECT_EQ(row(1), (Strings{"deploypk.dpl", "Package", "Deployment Test Package", "C:\\Apps\\",
+                             "3,584", "Run", "No", "Yes"}));
+  EXPECT_EQ(row(2), (Strings{"lostpk.dpl", "Package", "Lost Package",
+                             "Bad path: C:\\Hidden\\deep\\", "3,584", "Both", "No", "No"}));
+  EXPECT_EQ(row(3),
+            (Strings{"nosuch.dll", "Non-Package", "", "Bad path: ", "0", "n/a", "No", "No"}));
+  // A built-in system library lies in the system folder, with no file.
+  EXPECT_EQ(row(5), (Strings{"KERNEL32.dll", "Non-Package", "", "C:\\windows\\system32\\", "0",
+                             "n/a", "No", "No"}));
+  EXPECT_EQ(r.Rows[5].FullPath, "C:\\windows\\system32\\kernel32.dll");
+  // PATH: the original one for the walk, the expanded one afterwards.
+  EXPECT_EQ(Sys().Env().Get("PATH"), d.settings.ExpandedPath);
+
+  // The row actions.
+  EXPECT_TRUE(IsPackageLibraryRow(r.Rows[2]));
+  EXPECT_FALSE(IsPackageLibraryRow(r.Rows[0]));
+  EXPECT_EQ(RowModuleFileName(r.Rows[2]), "C:\\Hidden\\deep\\lostpk.dpl");
+  EXPECT_EQ(RowModuleFileName(r.Rows[1]), "C:\\Apps\\deploypk.dpl");
+  EXPECT_EQ(RowSourceMask(r.Rows[2]), "lostpk.DPK");
+}
+
+TEST(DeployAnalysis, WhereTheLoaderFindsAModuleDecidesItsPath) {
+  struct Case {
+    const char* name;
+    std::function<void(DeployPrefix&)> setup;
+    const char* module;
+    const char* location;
+  };
+  const Case cases[] = {
+      {"the analysing program's folder counts as the loader's",
+       [](DeployPrefix& d) {
+         fs::rename(d.prefix.Host("C:\\Apps\\cycmate.dll"),
+                    d.prefix.Host("C:\\Program Files\\Kestrix\\cycmate.dll").string());
+       },
+       "cycmate.dll", "C:\\Program Files\\Kestrix\\"},
+      {"a module already loaded resolves to the loaded copy",
+       [](DeployPrefix& d) {
+         d.prefix.WriteFile("C:\\Other\\deploypk.dpl", Fixture("deploypk.dpl"));
+         ASSERT_NE(Sys().Proc().LoadLibrary("C:\\Other\\deploypk.dpl"), 0u);
+       },
+       "deploypk.dpl", "C:\\Other\\"},
+      {"a module whose own import is missing goes to the file search",
+       [](DeployPrefix& d) {
+         fs::create_directories(d.prefix.Host("C:\\Vcl"));
+         fs::rename(d.prefix.Host("C:\\windows\\system32\\vcl30.dpl"),
+                    d.prefix.Host("C:\\Vcl\\vcl30.dpl"));
+       },
+       "deploypk.dpl", "Bad path: C:\\Apps\\"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DeployPrefix d;
+    fs::create_directories(d.prefix.Host("C:\\Program Files\\Kestrix"));
+    c.setup(d);
+    const TDeployResult r = d.Run();
+    const Strings names = Column(r, 0);
+    const auto at = std::find(names.begin(), names.end(), c.module) - names.begin();
+    ASSERT_LT(static_cast<size_t>(at), names.size());
+    EXPECT_EQ(r.Rows[at].Cells[3], c.location);
+  }
+}
+
+TEST(DeployAnalysis, NamesInSeveralCasesMakeOneEntryAndAnEmptyRunStillEnds) {
+  TempPrefix prefix;
+  test::PeSpec app;
+  app.dll = false;
+  app.imports = {{"libx.dll", {"Go"}, {}}};
+  test::PeSpec libx;
+  libx.exports = {{"Go"}};
+  libx.imports = {{"LIBY.DLL", {"Go"}, {}}};
+  test::PeSpec liby;
+  liby.imageBase = 0x10000000;
+  liby.exports = {{"Go"}};
+  liby.imports = {{"LibX.Dll", {"Go"}, {}}, {"libY.dll", {"Go"}, {}}};
+  prefix.WriteFile("C:\\a\\app.exe", test::BuildPe(app));
+  libx.imageBase = 0x20000000;
+  prefix.WriteFile("C:\\windows\\system32\\libx.dll", test::BuildPe(libx));
+  prefix.WriteFile("C:\\windows\\system32\\liby.dll", test::BuildPe(liby));
+  TModuleList checked;
+  Strings found, missing;
+  CheckModuleImports("C:\\a\\app.exe", found, missing, checked, nullptr);
+  ASSERT_EQ(checked.Count(), 2u);
+  EXPECT_EQ(checked[0].Name, "libx.dll");
+  EXPECT_EQ(checked[1].Name, "LIBY.DLL");
+  EXPECT_TRUE(found.empty());
+
+  // A name in the work list without a record is an internal fault.
+  found = {"nobody.dll"};
+  EXPECT_THROW(CheckModuleImports("C:\\a\\none.exe", found, missing, checked, nullptr), EDeploy);
+  TModuleList broken, target;
+  broken.Add("x.dll", nullptr);
+  EXPECT_THROW(CollectPackageModules(broken, target), EDeploy);
+
+  // Not a PE image: counts and totals of 0; the PATH too long to set fails
+  // the run with the closing lines written and PATH set back.
+  prefix.WriteText("C:\\a\\notes.exe", "hello");
+  TDeploySettings settings;
+  settings.ExpandedPath = "C:\\keep";
+  TDeployResult r;
+  RunDeployAnalysis("C:\\a\\notes.exe", settings, r);
+  EXPECT_EQ(r.Report[2], "*** Modules needed at startup:0");
+  EXPECT_EQ(r.Report[r.Report.size() - 3], "*** Tot. space required by all modules: 0 bytes");
+  EXPECT_TRUE(r.Rows.empty());
+  settings.OriginalPath = std::string(40000, 'x');
+  EXPECT_THROW(RunDeployAnalysis("C:\\a\\notes.exe", settings, r), Exception);
+  EXPECT_EQ(r.Report,
+            (Strings{"*** Start Application Deployment Analysis...", "", "", "*** Done."}));
+  EXPECT_EQ(Sys().Env().Get("PATH"), "C:\\keep");
+}
+
+TEST(DeployAnalysis, ReportFileTextAndName) {
+  TempPrefix prefix;
+  struct Case {
+    const char* app;
+    const char* report;
+  };
+  for (const Case& c : {Case{"C:\\APPS\\PROJECT1.EXE", "PROJECT1.TXT"},
+                        Case{"C:\\APPS\\x.y.exe", "x.y.TXT"}, Case{"C:\\APPS\\NODOT", ".TXT"}}) {
+    EXPECT_EQ(ReportFileName(c.app), c.report);
+  }
+  const std::string text = DeployReportText("C:\\a.exe", {"one", "", "two"});
+  const std::string header =
+      text.substr(0, text.size() - std::string("\r\none\r\n\r\ntwo\r\n").size());
+  EXPECT_EQ(text, header + "\r\none\r\n\r\ntwo\r\n");
+  EXPECT_NE(header.find("C:\\a.exe"), std::string::npos);
+  EXPECT_EQ(DeployReportText("C:\\a.exe", {}), header + "\r\n");
+}
+
+}  // namespace
+}  // namespace kx
