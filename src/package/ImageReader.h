@@ -15,7 +15,8 @@ class ImageReader {
   ImageReader(const Process& proc, const ModuleRecord* rec)
       : proc_(proc),
         begin_(rec ? rec->loadBase : 0),
-        end_(rec ? uint64_t(rec->loadBase) + rec->sizeOfImage : 0) {}
+        end_(rec ? uint64_t(rec->loadBase) + rec->sizeOfImage : 0),
+        fileSize_(rec ? rec->fileSize : 0) {}
 
   uint32_t U32(uint32_t address) const {
     Check(address, 4);
@@ -35,6 +36,10 @@ class ImageReader {
     return address >= begin_ && size <= end_ - begin_ && address - begin_ <= end_ - begin_ - size;
   }
   uint64_t Size() const { return end_ - begin_; }
+  // What the file behind the image holds: a bound for the entries of any
+  // table, which must have bytes in the file (the rest of a claimed image
+  // is zero fill).
+  uint64_t RealBytes() const { return fileSize_ < Size() ? fileSize_ : Size(); }
 
  private:
   void Check(uint64_t address, uint64_t size) const {
@@ -43,6 +48,7 @@ class ImageReader {
   const Process& proc_;
   uint64_t begin_;
   uint64_t end_;
+  uint64_t fileSize_;
 };
 
 }  // namespace kx

@@ -3,6 +3,7 @@
 #include <map>
 #include <set>
 
+#include "package/ImageReader.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/strutil.h"
@@ -447,19 +448,29 @@ void TPackageModuleInfo::ReadExportTables() {
   if (!rec) return;
   ModuleEntry = rec;
   LoadBase = rec->loadBase;
+  // Every read lies inside this module's own image: a directory RVA that
+  // points past its end must not read a neighbouring module.
+  const ImageReader img(proc, rec);
   const uint32_t nt = rec->ntHeaders;
+  // The data directories follow the optional header's fixed part, which a
+  // PE32+ image (readable as a data file) has 16 bytes longer.
+  uint32_t dirs = nt + 0x78;
   try {
-    ImageBase = proc.ReadU32(nt + 0x34);
-    uint32_t exportRva = proc.ReadU32(nt + 0x78);
+    if (img.U16(nt + 0x18) == 0x020B) dirs = nt + 0x88;
+    // The preferred base; its low half for a PE32+ image.
+    ImageBase = img.U32(dirs == nt + 0x78 ? nt + 0x34 : nt + 0x30);
+    uint32_t exportRva = img.U32(dirs);
     if (LoadBase != 0 && exportRva != 0) {
-      uint32_t e = LoadBase + exportRva;
+      uint64_t e = uint64_t(LoadBase) + exportRva;
+      if (e > UINT32_MAX) throw EReadError("export directory outside the address space");
+      const uint32_t at = static_cast<uint32_t>(e);
       // Read all fields before storing any, so that a damaged directory
       // leaves the export fields at zero.
-      uint32_t names = proc.ReadU32(e + 0x18);
-      uint32_t base = proc.ReadU32(e + 0x10);
-      uint32_t functions = proc.ReadU32(e + 0x1C);
-      uint32_t nameTable = proc.ReadU32(e + 0x20);
-      uint32_t ordinals = proc.ReadU32(e + 0x24);
+      uint32_t names = img.U32(at + 0x18);
+      uint32_t base = img.U32(at + 0x10);
+      uint32_t functions = img.U32(at + 0x1C);
+      uint32_t nameTable = img.U32(at + 0x20);
+      uint32_t ordinals = img.U32(at + 0x24);
       NameCount = static_cast<int32_t>(names);
       OrdinalBase = base;
       FunctionTable = LoadBase + functions;
@@ -473,7 +484,7 @@ void TPackageModuleInfo::ReadExportTables() {
   // The import directory is located on its own, so that a damaged export
   // directory does not hide the imports.
   try {
-    uint32_t importRva = proc.ReadU32(nt + 0x80);
+    uint32_t importRva = img.U32(dirs + 8);
     ImportTable = importRva ? LoadBase + importRva : 0;
   } catch (const EReadError&) {
   }

@@ -34,11 +34,15 @@ std::vector<ExportRow> ReadExportRows(const TPackageModuleInfo& m, bool* damaged
   const ModuleRecord* rec = proc.Module(m.ModuleEntry->handle);
   if (rec != m.ModuleEntry) return rows;  // the module is gone
   ImageReader img(proc, rec);
-  // A name table cannot hold more entries than fit in the image.
-  uint64_t fit = img.Size() / 4;
-  rows.reserve(static_cast<size_t>(std::min<uint64_t>(uint64_t(m.NameCount), fit)));
+  // A name table cannot hold more entries than the file has room for (a
+  // name pointer and an ordinal each); a larger count is damage, and only
+  // what fits is read.
+  const uint64_t fit = img.RealBytes() / 6;
+  const int32_t count = static_cast<int32_t>(std::min<uint64_t>(uint64_t(m.NameCount), fit));
+  if (count < m.NameCount && damaged) *damaged = true;
+  rows.reserve(static_cast<size_t>(count));
   try {
-    for (int32_t i = 0; i < m.NameCount; ++i) {
+    for (int32_t i = 0; i < count; ++i) {
       uint32_t nameRva = img.U32(m.NameTable + 4u * uint32_t(i));
       ExportRow row;
       row.name = img.CString(m.LoadBase + nameRva);

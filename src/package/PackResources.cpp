@@ -28,13 +28,20 @@ class ResourceWalk {
     // Every entry and data entry of a sound directory has bytes of its own,
     // so the number of lines cannot exceed this; overlapping directories
     // that would repeat entries endlessly stop here.
-    maxLines_ = img.Size() / 8 + 16;
+    maxLines_ = img.RealBytes() / 8 + 16;
   }
 
   void Walk(uint32_t dirOffset, int depth) {
     if (depth > kMaxDepth) throw EReadError("resource directory nested too deep");
-    if (!visited_.insert(dirOffset).second)
+    // Two entries may share a subdirectory; only one that is its own
+    // ancestor is a loop.
+    if (!ancestors_.insert(dirOffset).second)
       throw EReadError("resource directory points back into itself");
+    struct Leave {
+      std::set<uint32_t>& set;
+      uint32_t key;
+      ~Leave() { set.erase(key); }
+    } leave{ancestors_, dirOffset};
     uint32_t dir = Addr(dirOffset);
     uint32_t named = img_.U16(dir + 12);
     uint32_t ids = img_.U16(dir + 14);
@@ -86,7 +93,7 @@ class ResourceWalk {
   const ImageReader& img_;
   uint32_t root_;
   std::vector<ResourceLine>& lines_;
-  std::set<uint32_t> visited_;
+  std::set<uint32_t> ancestors_;  // directories on the path from the root
   size_t maxLines_ = 0;
 };
 
@@ -109,7 +116,9 @@ void TPackageModuleInfo::ReadResources() {
   if (rec == nullptr) return;
   ImageReader img(proc, rec);
   try {
-    uint32_t rva = img.U32(rec->ntHeaders + 0x88);
+    // The resource directory entry; 16 bytes further in a PE32+ image.
+    const bool pe32Plus = img.U16(rec->ntHeaders + 0x18) == 0x020B;
+    uint32_t rva = img.U32(rec->ntHeaders + (pe32Plus ? 0x98 : 0x88));
     if (rva == 0) return;
     // The directory is read in the actual mapping of the module.
     ResourceRoot = rec->loadBase + rva;

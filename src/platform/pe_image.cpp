@@ -50,7 +50,8 @@ uint32_t ReadLe32(std::span<const uint8_t> data, uint64_t offset) {
          (static_cast<uint32_t>(data[offset + 3]) << 24);
 }
 
-PeImage::PeImage(std::span<const uint8_t> data, Layout layout) : data_(data), layout_(layout) {
+PeImage::PeImage(std::span<const uint8_t> data, Layout layout, Accept accept, uint64_t fileSize)
+    : data_(data), layout_(layout), fileSize_(fileSize != 0 ? fileSize : data.size()) {
   if (data.size() < 0x40) BadFormat("too short for a DOS header");
   if (data[0] != 'M' || data[1] != 'Z') BadFormat("no MZ signature");
   const uint64_t nt = ReadLe32(data, 0x3C);
@@ -68,25 +69,30 @@ PeImage::PeImage(std::span<const uint8_t> data, Layout layout) : data_(data), la
   const uint64_t opt = nt + kNtOptionalHeader;
   if (sizeOfOptionalHeader < 2 || opt + 2 > data.size()) BadFormat("no optional header");
   const uint16_t magic = ReadLe16(data, opt);
-  if (magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC) BadFormat("a PE32+ (64-bit) image");
-  if (magic != IMAGE_NT_OPTIONAL_HDR32_MAGIC) BadFormat("unknown optional header magic");
-  if (machine_ != IMAGE_FILE_MACHINE_I386) BadFormat("not an i386 image");
-  if (sizeOfOptionalHeader < kPe32OptionalHeaderMin || opt + kPe32OptionalHeaderMin > data.size())
+  const bool any = accept == Accept::Pe32OrPe32Plus;
+  if (magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC && !any) BadFormat("a PE32+ (64-bit) image");
+  if (magic != IMAGE_NT_OPTIONAL_HDR32_MAGIC && magic != IMAGE_NT_OPTIONAL_HDR64_MAGIC)
+    BadFormat("unknown optional header magic");
+  if (machine_ != IMAGE_FILE_MACHINE_I386 && !any) BadFormat("not an i386 image");
+  pe32Plus_ = magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC;
+  // The fixed part ends where the data directories start.
+  const uint32_t fixed = pe32Plus_ ? kPe32PlusDataDirectories : kOptDataDirectories;
+  if (sizeOfOptionalHeader < fixed || opt + fixed > data.size())
     BadFormat("optional header too short");
 
   entryPoint_ = ReadLe32(data, opt + 16);
-  imageBase_ = ReadLe32(data, opt + kOptImageBase);
+  imageBase_ = ReadLe32(data, opt + (pe32Plus_ ? 24 : kOptImageBase));
   sectionAlignment_ = ReadLe32(data, opt + 32);
   fileAlignment_ = ReadLe32(data, opt + 36);
   sizeOfImage_ = ReadLe32(data, opt + 56);
   sizeOfHeaders_ = ReadLe32(data, opt + 60);
   subsystem_ = ReadLe16(data, opt + 68);
-  const uint32_t rvaAndSizes = ReadLe32(data, opt + 92);
-  const uint32_t room = (sizeOfOptionalHeader - kPe32OptionalHeaderMin) / 8;
+  const uint32_t rvaAndSizes = ReadLe32(data, opt + fixed - 4);
+  const uint32_t room = (sizeOfOptionalHeader - fixed) / 8;
   numberOfDirectories_ = std::min<uint32_t>(
       {rvaAndSizes, room, static_cast<uint32_t>(IMAGE_NUMBEROF_DIRECTORY_ENTRIES)});
   for (uint32_t i = 0; i < numberOfDirectories_; ++i) {
-    const uint64_t at = opt + kOptDataDirectories + 8ull * i;
+    const uint64_t at = opt + fixed + 8ull * i;
     directories_[i].rva = ReadLe32(data, at);
     directories_[i].size = ReadLe32(data, at + 4);
   }
@@ -150,14 +156,17 @@ uint16_t PeImage::U16(uint32_t rva) const { return ReadLe16(Bytes(rva, 2), 0); }
 uint32_t PeImage::U32(uint32_t rva) const { return ReadLe32(Bytes(rva, 4), 0); }
 
 std::string PeImage::CString(uint32_t rva, size_t maxLength) const {
+  return std::string(CStringView(rva, maxLength));
+}
+
+std::string_view PeImage::CStringView(uint32_t rva, size_t maxLength) const {
   const auto offset = RvaToOffset(rva, 1);
   if (!offset) OutOfImage(rva, 1);
   const size_t limit = std::min<size_t>(data_.size() - *offset, maxLength);
-  const uint8_t* start = data_.data() + *offset;
+  const char* start = reinterpret_cast<const char*>(data_.data() + *offset);
   const void* zero = std::memchr(start, 0, limit);
   if (zero == nullptr) throw EReadError("Unterminated text at RVA $" + Hex8(rva));
-  return std::string(reinterpret_cast<const char*>(start),
-                     static_cast<const uint8_t*>(zero) - start);
+  return std::string_view(start, static_cast<size_t>(static_cast<const char*>(zero) - start));
 }
 
 std::optional<PeExportDirectory> PeImage::ExportDirectory() const {
@@ -174,8 +183,11 @@ std::optional<PeExportDirectory> PeImage::ExportDirectory() const {
   e.addressOfFunctions = ReadLe32(raw, 28);
   e.addressOfNames = ReadLe32(raw, 32);
   e.addressOfNameOrdinals = ReadLe32(raw, 36);
-  // The tables must lie inside the data; this also bounds the counts.
-  if (e.numberOfFunctions > data_.size() / 4 || e.numberOfNames > data_.size() / 4)
+  // The tables must lie inside the data, and their entries must fit in the
+  // file (four bytes per address, six per name): a count a small file
+  // cannot hold is damage, refused before anything is allocated per entry.
+  const uint64_t room = std::min<uint64_t>(data_.size(), fileSize_);
+  if (e.numberOfFunctions > room / 4 || e.numberOfNames > room / 6)
     throw EReadError("Export directory counts exceed the image");
   Bytes(e.addressOfFunctions, e.numberOfFunctions * 4);
   Bytes(e.addressOfNames, e.numberOfNames * 4);
@@ -190,22 +202,32 @@ std::vector<PeExport> PeImage::Exports() const {
   const auto functions = Bytes(dir->addressOfFunctions, dir->numberOfFunctions * 4);
   const auto names = Bytes(dir->addressOfNames, dir->numberOfNames * 4);
   const auto ordinals = Bytes(dir->addressOfNameOrdinals, dir->numberOfNames * 2);
-  std::vector<std::vector<std::string>> slotNames(dir->numberOfFunctions);
+  // (slot, name position) for every name the loader can reach, in slot
+  // order: the work is bounded by the names, not by the claimed slots.
+  std::vector<std::pair<uint32_t, uint32_t>> named;
+  named.reserve(dir->numberOfNames);
   for (uint32_t i = 0; i < dir->numberOfNames; ++i) {
     const uint16_t index = ReadLe16(ordinals, 2ull * i);
-    if (index >= dir->numberOfFunctions) continue;  // the loader never reaches it
-    std::string name = CString(ReadLe32(names, 4ull * i));
-    budget.Spend(name.size() + 1);
-    slotNames[index].push_back(std::move(name));
+    if (index < dir->numberOfFunctions) named.emplace_back(index, i);
   }
+  std::stable_sort(named.begin(), named.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
   std::vector<PeExport> result;
+  auto next = named.begin();
   for (uint32_t i = 0; i < dir->numberOfFunctions; ++i) {
     const uint32_t rva = ReadLe32(functions, 4ull * i);
-    if (rva == 0) continue;
+    if (rva == 0) {
+      while (next != named.end() && next->first == i) ++next;
+      continue;
+    }
     PeExport e;
     e.ordinal = dir->ordinalBase + i;
     e.rva = rva;
-    e.names = std::move(slotNames[i]);
+    for (; next != named.end() && next->first == i; ++next) {
+      std::string name = CString(ReadLe32(names, 4ull * next->second));
+      budget.Spend(name.size() + 1);
+      e.names.push_back(std::move(name));
+    }
     if (IsForwarderRva(*dir, rva)) {
       e.forwarder = CString(rva);
       budget.Spend(e.forwarder.size() + 1);
@@ -213,6 +235,35 @@ std::vector<PeExport> PeImage::Exports() const {
     result.push_back(std::move(e));
   }
   return result;
+}
+
+std::optional<uint32_t> PeImage::FindExportIndex(const PeExportDirectory& dir,
+                                                 std::string_view name, uint32_t hint) const {
+  auto nameAt = [&](uint32_t i) { return CStringView(U32(dir.addressOfNames + 4 * i)); };
+  auto indexOf = [&](uint32_t i) -> std::optional<uint32_t> {
+    const uint16_t index = U16(dir.addressOfNameOrdinals + 2 * i);
+    if (index >= dir.numberOfFunctions) return std::nullopt;
+    return index;
+  };
+  if (hint < dir.numberOfNames && nameAt(hint) == name) return indexOf(hint);
+  uint32_t low = 0;
+  uint32_t high = dir.numberOfNames;
+  while (low < high) {
+    const uint32_t mid = low + (high - low) / 2;
+    // Byte-wise comparison, as strcmp compares.
+    const int c = nameAt(mid).compare(name);
+    if (c == 0) return indexOf(mid);
+    if (c < 0)
+      low = mid + 1;
+    else
+      high = mid;
+  }
+  return std::nullopt;
+}
+
+uint32_t PeImage::ExportRva(const PeExportDirectory& dir, uint32_t index) const {
+  if (index >= dir.numberOfFunctions) return 0;
+  return U32(dir.addressOfFunctions + 4 * index);
 }
 
 std::vector<PeImportModule> PeImage::Imports() const {

@@ -4,12 +4,14 @@
 // bytes. Every read is checked against the end of the data: a read outside
 // throws EReadError, a header that is not a usable PE32 image for the i386
 // throws EBadImageFormat (an EReadError), so a damaged file never leads to an
-// out-of-bounds read.
+// out-of-bounds read. A PE32+ (64-bit) image is read only when asked for, as
+// a data file: its headers differ in size, its tables do not.
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/errors.h"
@@ -40,6 +42,7 @@ constexpr uint32_t kNtOptionalHeader = 24;
 constexpr uint32_t kOptImageBase = 28;           // from the optional header
 constexpr uint32_t kOptDataDirectories = 96;     // from the optional header
 constexpr uint32_t kPe32OptionalHeaderMin = 96;  // fixed part of a PE32 optional header
+constexpr uint32_t kPe32PlusDataDirectories = 112;
 constexpr uint32_t kSectionHeaderSize = 40;
 
 struct PeSection {
@@ -96,20 +99,28 @@ struct PeImportModule {
 class PeImage {
  public:
   enum class Layout { File, Mapped };
+  enum class Accept { Pe32, Pe32OrPe32Plus };
 
   // Parses and checks the headers. Throws EBadImageFormat when the data is
-  // not a PE32 image for the i386 (ERROR_BAD_EXE_FORMAT for the loader).
-  explicit PeImage(std::span<const uint8_t> data, Layout layout = Layout::File);
+  // not a PE32 image for the i386 (ERROR_BAD_EXE_FORMAT for the loader), or
+  // with Accept::Pe32OrPe32Plus not a PE32 or PE32+ image of any machine.
+  // fileSize is the size of the file the data was mapped from (default: the
+  // data's size); table counts are bounded by it, so that a small file that
+  // claims a huge image cannot make a walk allocate per claimed entry.
+  explicit PeImage(std::span<const uint8_t> data, Layout layout = Layout::File,
+                   Accept accept = Accept::Pe32, uint64_t fileSize = 0);
 
   std::span<const uint8_t> Data() const { return data_; }
   Layout GetLayout() const { return layout_; }
 
   uint32_t NtHeadersOffset() const { return ntHeaders_; }
   uint16_t Machine() const { return machine_; }
+  bool IsPe32Plus() const { return pe32Plus_; }
   uint16_t Characteristics() const { return characteristics_; }
   bool IsDll() const { return (characteristics_ & IMAGE_FILE_DLL) != 0; }
   uint32_t TimeDateStamp() const { return timeDateStamp_; }
   uint32_t AddressOfEntryPoint() const { return entryPoint_; }
+  // The preferred base (its low 32 bits for a PE32+ image).
   uint32_t ImageBase() const { return imageBase_; }
   uint32_t SectionAlignment() const { return sectionAlignment_; }
   uint32_t FileAlignment() const { return fileAlignment_; }
@@ -135,6 +146,8 @@ class PeImage {
   // Zero-terminated 8-bit text; EReadError when the data ends before the
   // terminator or maxLength bytes pass without one.
   std::string CString(uint32_t rva, size_t maxLength = 65536) const;
+  // The same text in place, without a copy.
+  std::string_view CStringView(uint32_t rva, size_t maxLength = 65536) const;
 
   // The export directory; nullopt when the image has none. EReadError when
   // the directory or its tables do not lie inside the data.
@@ -146,6 +159,16 @@ class PeImage {
   // thunk 0) with their thunks. EReadError when a list runs off the data.
   std::vector<PeImportModule> Imports() const;
 
+  // The export address table index of a name, found as the system loader
+  // finds it: the name at hint first, then a binary search of the name table
+  // (which linkers sort by byte value), then that name's ordinal index. No
+  // name is copied. nullopt when the name is absent or its index lies
+  // outside the address table. EReadError when a probed entry lies outside.
+  std::optional<uint32_t> FindExportIndex(const PeExportDirectory& dir, std::string_view name,
+                                          uint32_t hint = 0xFFFFFFFFu) const;
+  // The RVA in slot index of the export address table (0: an empty slot).
+  uint32_t ExportRva(const PeExportDirectory& dir, uint32_t index) const;
+
   // A forwarder is an export whose RVA points into the export directory.
   static bool IsForwarderRva(const PeExportDirectory& dir, uint32_t rva) {
     return rva >= dir.rva && rva - dir.rva < dir.size;
@@ -154,6 +177,8 @@ class PeImage {
  private:
   std::span<const uint8_t> data_;
   Layout layout_;
+  uint64_t fileSize_ = 0;
+  bool pe32Plus_ = false;
   uint32_t ntHeaders_ = 0;
   uint16_t machine_ = 0;
   uint16_t characteristics_ = 0;

@@ -1,14 +1,20 @@
 // The emulated module loader and the address space of the process.
 //
 // Loading follows the system loader step by step but never runs code: the
-// file is found along the search order, its headers and sections are copied
-// into a buffer of SizeOfImage at a free address, and every import is checked
-// against the exporting module's export table. Base relocations are not
+// file is found along the search order, its headers and sections are read
+// into reserved memory of SizeOfImage at a free address (pages nobody writes
+// cost nothing), and every import is looked up in the exporting module's
+// export table the way the system loader looks it up. Base relocations are not
 // applied, so a module that lands away from its preferred base keeps the
 // optional header exactly as in the file.
 #include "platform/process.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <unordered_map>
@@ -28,6 +34,9 @@ constexpr uint32_t kAllocationGranularity = 0x10000;
 constexpr uint32_t kPageSize = 0x1000;
 constexpr uint64_t kLowestAddress = 0x00010000;
 constexpr uint64_t kUserSpaceEnd = 0x7FFF0000;  // end of a 32-bit process's user space
+// The program's own image, where a Windows program's executable lies.
+constexpr uint64_t kProgramImageBase = 0x00400000;
+constexpr uint64_t kProgramImageEnd = 0x00500000;
 // A larger SizeOfImage is taken for a damaged header, not a real module.
 constexpr uint32_t kMaxImageSize = 256u << 20;
 // Nesting of imports (and forwarders) the loader follows before giving up.
@@ -95,7 +104,7 @@ void PutLe32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
   for (int i = 0; i < 4; ++i) b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-std::vector<uint8_t> BuiltinImage(uint32_t imageBase) {
+std::vector<uint8_t> BuiltinHeaders(uint32_t imageBase) {
   std::vector<uint8_t> img(kBuiltinImageSize, 0);
   img[0] = 'M';
   img[1] = 'Z';
@@ -146,6 +155,67 @@ std::string WithDefaultExtension(std::string_view name) {
 }
 
 bool HasPath(std::string_view name) { return name.find_first_of("\\/:") != std::string_view::npos; }
+
+// A host file read at positions; every read is checked for its full length.
+class HostFile {
+ public:
+  explicit HostFile(const fs::path& path) {
+    fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (fd_ >= 0 && (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
+      close(fd_);
+      fd_ = -1;
+    }
+    if (fd_ >= 0) size_ = static_cast<uint64_t>(st.st_size);
+  }
+  ~HostFile() {
+    if (fd_ >= 0) close(fd_);
+  }
+  HostFile(const HostFile&) = delete;
+  HostFile& operator=(const HostFile&) = delete;
+
+  bool IsOpen() const { return fd_ >= 0; }
+  uint64_t Size() const { return size_; }
+  // Fills out from offset; false when the file ends first or cannot be read.
+  bool ReadAt(uint64_t offset, std::span<uint8_t> out) const {
+    size_t done = 0;
+    while (done < out.size()) {
+      const ssize_t n =
+          pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      done += static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+ private:
+  int fd_ = -1;
+  uint64_t size_ = 0;
+};
+
+// The first bytes of the file up to the end of its section table (at least
+// a page), enough to parse the headers.
+std::vector<uint8_t> ReadHeaderBytes(const HostFile& file) {
+  uint64_t want = std::min<uint64_t>(file.Size(), kPageSize);
+  std::vector<uint8_t> head(static_cast<size_t>(want));
+  if (!file.ReadAt(0, head)) throw EBadImageFormat("the headers cannot be read");
+  // e_lfanew, SizeOfOptionalHeader and NumberOfSections give the end of the
+  // section table; a table that ends past the file is reported by PeImage.
+  if (head.size() >= 0x40) {
+    const uint64_t nt = ReadLe32(head, 0x3C);
+    if (nt + kNtOptionalHeader <= head.size()) {
+      const uint64_t sections = ReadLe16(head, nt + kNtFileHeader + 2);
+      const uint64_t optional = ReadLe16(head, nt + kNtFileHeader + 16);
+      const uint64_t end = nt + kNtOptionalHeader + optional + kSectionHeaderSize * sections;
+      if (end > head.size() && end <= file.Size()) {
+        head.resize(static_cast<size_t>(end));
+        if (!file.ReadAt(0, head)) throw EBadImageFormat("the headers cannot be read");
+      }
+    }
+  }
+  return head;
+}
 
 }  // namespace
 
@@ -243,21 +313,15 @@ std::string SystemErrorText(uint32_t code, std::string_view insert) {
 
 namespace {
 
-// A module's export table indexed once: name -> slot, ordinal -> slot.
-struct ExportIndex {
-  bool built = false;
-  bool valid = false;
-  std::vector<PeExport> slots;
-  std::unordered_map<std::string, size_t> byName;
-  std::unordered_map<uint32_t, size_t> byOrdinal;
-};
-
 struct Entry {
   ModuleRecord rec;
   std::optional<PeImage> pe;  // over rec.image (mapped layout); none for damaged built-ins
   fs::path hostPath;          // resolved host file, to notice one file under two names
   bool loading = false;       // its imports are being resolved right now
-  ExportIndex exports;
+  // The export directory, read at the first look-up; none when absent or
+  // damaged (a damaged export table exports nothing).
+  bool exportDirRead = false;
+  std::optional<PeExportDirectory> exportDir;
 };
 
 // A reference obtained during a load. A module that is itself still being
@@ -330,7 +394,7 @@ struct Process::Impl {
   }
 
   // The first free range of size bytes at or above start (64 KiB aligned),
-  // below the end of user space.
+  // below the end of user space. The program's own image is never free.
   std::optional<uint32_t> FreeRange(uint64_t start, uint64_t size) const {
     uint64_t cand = AlignUp(std::max(start, kLowestAddress), kAllocationGranularity);
     for (const auto& [base, e] : byBase) {
@@ -339,6 +403,8 @@ struct Process::Impl {
       if (base >= cand + size) break;
       cand = AlignUp(end, kAllocationGranularity);
     }
+    if (cand < kProgramImageEnd && cand + size > kProgramImageBase)
+      return FreeRange(kProgramImageEnd, size);
     if (cand + size > kUserSpaceEnd) return std::nullopt;
     return static_cast<uint32_t>(cand);
   }
@@ -392,25 +458,16 @@ struct Process::Impl {
     }
   }
 
-  ExportIndex& Exports(Entry& e) {
-    ExportIndex& x = e.exports;
-    if (x.built) return x;
-    x.built = true;
-    if (!e.pe) return x;
-    try {
-      x.slots = e.pe->Exports();
-    } catch (const EReadError&) {
-      // A damaged export table exports nothing.
-      x.slots.clear();
-      return x;
+  const PeExportDirectory* ExportDirectory(Entry& e) {
+    if (!e.exportDirRead) {
+      e.exportDirRead = true;
+      try {
+        if (e.pe) e.exportDir = e.pe->ExportDirectory();
+      } catch (const EReadError&) {
+        e.exportDir.reset();
+      }
     }
-    x.byName.reserve(x.slots.size());
-    for (size_t i = 0; i < x.slots.size(); ++i) {
-      x.byOrdinal.emplace(x.slots[i].ordinal, i);
-      for (const std::string& n : x.slots[i].names) x.byName.emplace(n, i);
-    }
-    x.valid = true;
-    return x;
+    return e.exportDir ? &*e.exportDir : nullptr;
   }
 
   std::vector<std::string> SearchFolders() const {
@@ -420,6 +477,10 @@ struct Process::Impl {
     if (!programDir.empty()) dirs.push_back(programDir);
     dirs.push_back(sys.CurrentDirectory());
     dirs.push_back(sys.SystemDirectory());
+    // The 16-bit system folder, which NT and Wine search between the two.
+    const std::string system16 = IncludeTrailingBackslash(sys.WindowsDirectory()) + "system";
+    if (!SameText(system16, sys.SystemDirectory()) && DirectoryExists(system16))
+      dirs.push_back(system16);
     dirs.push_back(sys.WindowsDirectory());
     if (auto path = sys.Env().Get("PATH")) {
       for (std::string& d : SplitString(*path, ';'))
@@ -468,62 +529,80 @@ struct Process::Impl {
     e->rec.handle = e->rec.loadBase = *at;
     e->rec.imageBase = preferred;
     e->rec.sizeOfImage = kBuiltinImageSize;
+    e->rec.fileSize = kBuiltinImageSize;
     e->rec.ntHeaders = *at + 0x40;
     e->rec.fileName = IncludeTrailingBackslash(Sys().SystemDirectory()) + canonical;
     e->rec.baseName = canonical;
     e->rec.builtin = true;
     e->rec.refCount = 1;
-    e->rec.image = BuiltinImage(preferred);
+    const std::vector<uint8_t> bytes = BuiltinHeaders(preferred);
+    e->rec.image = ImageMemory(bytes.size());
+    std::memcpy(e->rec.image.data(), bytes.data(), bytes.size());
     e->pe.emplace(std::span<const uint8_t>(e->rec.image), PeImage::Layout::Mapped);
     return {Insert(std::move(e)).rec.handle, true};
   }
 
-  // Copies headers and sections to their RVAs. Throws EBadImageFormat for an
-  // image whose parts do not fit.
-  static std::vector<uint8_t> MapSections(const PeImage& file, std::span<const uint8_t> bytes) {
-    const uint32_t size = file.SizeOfImage();
+  // Reads headers and sections to their RVAs in fresh image memory; the
+  // rest of the image stays untouched zero pages. Throws EBadImageFormat for
+  // an image whose parts do not fit or cannot be read.
+  static ImageMemory MapSections(const PeImage& headers, const HostFile& file) {
+    const uint32_t size = headers.SizeOfImage();
     if (size == 0 || size > kMaxImageSize) throw EBadImageFormat("SizeOfImage out of range");
-    if (file.HeadersEnd() > size) throw EBadImageFormat("headers larger than the image");
-    std::vector<uint8_t> image(size, 0);
-    const uint64_t headers =
-        std::min<uint64_t>({std::max(file.SizeOfHeaders(), file.HeadersEnd()), bytes.size(), size});
-    std::memcpy(image.data(), bytes.data(), headers);
-    for (const PeSection& s : file.Sections()) {
+    if (headers.HeadersEnd() > size) throw EBadImageFormat("headers larger than the image");
+    ImageMemory image(size);
+    const uint64_t headerBytes = std::min<uint64_t>(
+        {std::max(headers.SizeOfHeaders(), headers.HeadersEnd()), file.Size(), size});
+    if (!file.ReadAt(0, image.Writable(0, headerBytes)))
+      throw EBadImageFormat("the headers cannot be read");
+    for (const PeSection& s : headers.Sections()) {
       // The whole raw extent must be in the file, as the system checks when
       // it creates the image section; the copy stops at the virtual size.
       if (s.sizeOfRawData != 0 &&
-          static_cast<uint64_t>(s.pointerToRawData) + s.sizeOfRawData > bytes.size())
+          static_cast<uint64_t>(s.pointerToRawData) + s.sizeOfRawData > file.Size())
         throw EBadImageFormat("section data past the end of the file");
       uint64_t n = s.sizeOfRawData;
       if (s.virtualSize != 0) n = std::min<uint64_t>(n, s.virtualSize);
       if (n == 0) continue;
-      if (s.virtualAddress < file.HeadersEnd())
+      if (s.virtualAddress < headers.HeadersEnd())
         throw EBadImageFormat("section overlapping the headers");
       if (static_cast<uint64_t>(s.virtualAddress) + n > size)
         throw EBadImageFormat("section outside the image");
-      std::memcpy(image.data() + s.virtualAddress, bytes.data() + s.pointerToRawData, n);
+      if (!file.ReadAt(s.pointerToRawData, image.Writable(s.virtualAddress, n)))
+        throw EBadImageFormat("section data cannot be read");
     }
     return image;
   }
 
   Acquired MapFile(const std::string& fullName, bool dataFile, uint32_t& error) {
-    auto bytes = ReadFileBytes(fullName);
-    if (!bytes) {
+    const auto host = Sys().ToHost(fullName);
+    std::optional<HostFile> file;
+    if (host) file.emplace(*host);
+    if (!file || !file->IsOpen()) {
       error = ERROR_ACCESS_DENIED;
       return {};
     }
     auto e = std::make_unique<Entry>();
     uint32_t preferred = 0;
+    // A data file may be any PE image (a 64-bit one included): only its
+    // tables are read. A module that is loaded must be a PE32 image.
+    const auto accept = dataFile ? PeImage::Accept::Pe32OrPe32Plus : PeImage::Accept::Pe32;
     try {
-      PeImage file(*bytes);
-      e->rec.image = MapSections(file, *bytes);
-      preferred = file.ImageBase();
-      e->rec.ntHeaders = file.NtHeadersOffset();
-      e->pe.emplace(std::span<const uint8_t>(e->rec.image), PeImage::Layout::Mapped);
+      const std::vector<uint8_t> head = ReadHeaderBytes(*file);
+      PeImage headers(head, PeImage::Layout::File, accept, file->Size());
+      e->rec.image = MapSections(headers, *file);
+      preferred = headers.ImageBase();
+      e->rec.ntHeaders = headers.NtHeadersOffset();
+      e->pe.emplace(std::span<const uint8_t>(e->rec.image), PeImage::Layout::Mapped, accept,
+                    file->Size());
     } catch (const EReadError&) {
       error = ERROR_BAD_EXE_FORMAT;
       return {};
+    } catch (const std::bad_alloc&) {
+      error = ERROR_NOT_ENOUGH_MEMORY;
+      return {};
     }
+    e->rec.fileSize = file->Size();
+    file.reset();
     const auto at = PlaceImage(preferred, static_cast<uint32_t>(e->rec.image.size()));
     if (!at) {
       error = ERROR_NOT_ENOUGH_MEMORY;
@@ -540,41 +619,45 @@ struct Process::Impl {
     e->rec.baseName = onDisk;
     e->rec.dataFile = dataFile;
     e->rec.refCount = 1;
-    if (auto host = Sys().ToHost(fullName)) {
-      std::error_code ec;
-      e->hostPath = fs::weakly_canonical(*host, ec);
-      if (ec) e->hostPath = *host;
-    }
+    std::error_code ec;
+    e->hostPath = fs::weakly_canonical(*host, ec);
+    if (ec) e->hostPath = *host;
     return {Insert(std::move(e)).rec.handle, true};
   }
 
-  // Resolves an export of e by name (when name is set) or ordinal; forwarded
-  // exports load their target module, whose reference holder keeps.
-  Resolved ResolveExport(Entry& e, const std::string* name, uint32_t ordinal, Entry& holder,
-                         int depth, int hops) {
+  // Resolves an export of e by name (when name is set; hint is the import's
+  // name table index to try first) or ordinal; forwarded exports load their
+  // target module, whose reference holder keeps.
+  Resolved ResolveExport(Entry& e, const std::string_view* name, uint32_t ordinal, Entry& holder,
+                         int depth, int hops, uint32_t hint = 0xFFFFFFFFu) {
     if (e.rec.builtin) {
       return {e.rec.loadBase + BuiltinStubOffset(name ? *name : "#" + std::to_string(ordinal)), 0};
     }
-    if (e.rec.dataFile) return {0, ERROR_PROC_NOT_FOUND};
-    ExportIndex& x = Exports(e);
-    size_t slot = 0;
-    if (name) {
-      auto it = x.byName.find(*name);
-      if (it == x.byName.end()) return {0, ERROR_PROC_NOT_FOUND};
-      slot = it->second;
-    } else {
-      auto it = x.byOrdinal.find(ordinal);
-      if (it == x.byOrdinal.end()) return {0, ERROR_PROC_NOT_FOUND};
-      slot = it->second;
+    if (e.rec.dataFile || !e.pe) return {0, ERROR_PROC_NOT_FOUND};
+    const PeExportDirectory* dir = ExportDirectory(e);
+    if (dir == nullptr) return {0, ERROR_PROC_NOT_FOUND};
+    uint32_t rva = 0;
+    std::string fwd;
+    try {
+      std::optional<uint32_t> index;
+      if (name)
+        index = e.pe->FindExportIndex(*dir, *name, hint);
+      else if (ordinal >= dir->ordinalBase)
+        index = ordinal - dir->ordinalBase;
+      if (!index) return {0, ERROR_PROC_NOT_FOUND};
+      rva = e.pe->ExportRva(*dir, *index);
+      if (rva != 0 && PeImage::IsForwarderRva(*dir, rva)) fwd = e.pe->CString(rva);
+    } catch (const EReadError&) {
+      // A damaged entry exports nothing.
+      return {0, ERROR_PROC_NOT_FOUND};
     }
-    const PeExport& exp = x.slots[slot];
-    if (exp.forwarder.empty()) {
-      if (exp.rva >= e.rec.image.size()) return {0, ERROR_PROC_NOT_FOUND};
-      return {e.rec.loadBase + exp.rva, 0};
+    if (rva == 0) return {0, ERROR_PROC_NOT_FOUND};
+    if (fwd.empty()) {
+      if (rva >= e.rec.image.size()) return {0, ERROR_PROC_NOT_FOUND};
+      return {e.rec.loadBase + rva, 0};
     }
     // "MODULE.Name" or "MODULE.#12": the module part ends at the first dot.
     if (hops >= kMaxForwarderHops) return {0, ERROR_PROC_NOT_FOUND};
-    const std::string fwd = exp.forwarder;
     const size_t dot = fwd.find('.');
     if (dot == std::string::npos || dot == 0 || dot + 1 == fwd.size())
       return {0, ERROR_PROC_NOT_FOUND};
@@ -584,7 +667,7 @@ struct Process::Impl {
     AddDependency(holder, target);
     Entry* t = Find(target.handle);
     if (t == nullptr) return {0, ERROR_MOD_NOT_FOUND};
-    const std::string proc = fwd.substr(dot + 1);
+    const std::string_view proc = std::string_view(fwd).substr(dot + 1);
     if (proc.size() > 1 && proc[0] == '#' &&
         proc.find_first_not_of("0123456789", 1) == std::string::npos) {
       uint32_t ord = 0;
@@ -595,26 +678,48 @@ struct Process::Impl {
     return ResolveExport(*t, &proc, 0, holder, depth, hops + 1);
   }
 
-  // Checks every import of a freshly mapped module; error on the first miss.
+  // Checks every import of a freshly mapped module, walking the descriptors
+  // and thunks in place; error on the first miss. The walk ends at the first
+  // descriptor without a name or without an address table, as the system's.
   uint32_t ResolveImports(Entry& e, int depth) {
-    std::vector<PeImportModule> imports;
+    const PeImage& pe = *e.pe;
+    const PeDataDirectory d = pe.Directory(IMAGE_DIRECTORY_ENTRY_IMPORT);
+    if (!d.Present()) return 0;
+    // Each descriptor and thunk read has bytes of its own in the image, so
+    // the walk ends within the image's size in steps.
     try {
-      imports = e.pe->Imports();
+      for (uint64_t at = d.rva;; at += 20) {
+        if (at > 0xFFFFFFFFull - 20) return ERROR_BAD_EXE_FORMAT;
+        const auto raw = pe.Bytes(static_cast<uint32_t>(at), 20);
+        const uint32_t originalFirstThunk = ReadLe32(raw, 0);
+        const uint32_t nameRva = ReadLe32(raw, 12);
+        const uint32_t firstThunk = ReadLe32(raw, 16);
+        if (nameRva == 0 || firstThunk == 0) break;
+        uint32_t error = 0;
+        const Acquired dep = Acquire(pe.CStringView(nameRva), false, depth + 1, error);
+        if (dep.handle == 0) return error;
+        AddDependency(e, dep);
+        Entry* exporter = Find(dep.handle);
+        if (exporter == nullptr) return ERROR_MOD_NOT_FOUND;
+        const uint32_t thunks = originalFirstThunk != 0 ? originalFirstThunk : firstThunk;
+        for (uint64_t t = thunks;; t += 4) {
+          if (t > 0xFFFFFFFFull - 4) return ERROR_BAD_EXE_FORMAT;
+          const uint32_t value = pe.U32(static_cast<uint32_t>(t));
+          if (value == 0) break;
+          Resolved r;
+          if (value & 0x80000000u) {
+            r = ResolveExport(*exporter, nullptr, value & 0xFFFF, e, depth, 0);
+          } else {
+            if (value > 0xFFFFFFFFu - 2) return ERROR_BAD_EXE_FORMAT;
+            const uint16_t hint = pe.U16(value);
+            const std::string_view name = pe.CStringView(value + 2);
+            r = ResolveExport(*exporter, &name, 0, e, depth, 0, hint);
+          }
+          if (r.address == 0) return r.error != 0 ? r.error : ERROR_PROC_NOT_FOUND;
+        }
+      }
     } catch (const EReadError&) {
       return ERROR_BAD_EXE_FORMAT;
-    }
-    for (const PeImportModule& imp : imports) {
-      uint32_t error = 0;
-      const Acquired dep = Acquire(imp.dll, false, depth + 1, error);
-      if (dep.handle == 0) return error;
-      AddDependency(e, dep);
-      Entry* exporter = Find(dep.handle);
-      if (exporter == nullptr) return ERROR_MOD_NOT_FOUND;
-      for (const PeImportThunk& t : imp.thunks) {
-        const Resolved r = t.byOrdinal ? ResolveExport(*exporter, nullptr, t.ordinal, e, depth, 0)
-                                       : ResolveExport(*exporter, &t.name, 0, e, depth, 0);
-        if (r.address == 0) return r.error != 0 ? r.error : ERROR_PROC_NOT_FOUND;
-      }
     }
     return 0;
   }
@@ -723,8 +828,11 @@ uint32_t Process::GetProcAddress(HMODULE module, std::string_view name) {
     lastError_ = ERROR_MOD_NOT_FOUND;
     return 0;
   }
-  const std::string n(name);
-  const Resolved r = impl_->ResolveExport(*e, &n, 0, *e, 0, 0);
+  if (e->rec.builtin) {
+    lastError_ = ERROR_PROC_NOT_FOUND;
+    return 0;
+  }
+  const Resolved r = impl_->ResolveExport(*e, &name, 0, *e, 0, 0);
   if (r.address == 0) lastError_ = r.error != 0 ? r.error : ERROR_PROC_NOT_FOUND;
   return r.address;
 }
@@ -733,6 +841,10 @@ uint32_t Process::GetProcAddress(HMODULE module, uint16_t ordinal) {
   Entry* e = impl_->Find(module);
   if (e == nullptr) {
     lastError_ = ERROR_MOD_NOT_FOUND;
+    return 0;
+  }
+  if (e->rec.builtin) {
+    lastError_ = ERROR_PROC_NOT_FOUND;
     return 0;
   }
   const Resolved r = impl_->ResolveExport(*e, nullptr, ordinal, *e, 0, 0);

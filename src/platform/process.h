@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/image_memory.h"
+
 namespace kx {
 
 using HMODULE = uint32_t;
@@ -65,6 +67,9 @@ struct ModuleRecord {
   uint32_t loadBase = 0;   // where the image is mapped
   uint32_t imageBase = 0;  // preferred base from the file's optional header
   uint32_t sizeOfImage = 0;
+  // Bytes of the file the image was read from: tables cannot hold more
+  // entries than these bytes can, whatever size the headers claim.
+  uint64_t fileSize = 0;
   uint32_t ntHeaders = 0;  // address of the NT headers in the mapped image
   std::string fileName;    // full Windows file name
   std::string baseName;    // file name part, as found on disk
@@ -72,7 +77,7 @@ struct ModuleRecord {
   bool dataFile = false;   // mapped with LOAD_LIBRARY_AS_DATAFILE
   int refCount = 0;
   std::vector<HMODULE> dependencies;  // modules loaded for its imports, one reference each
-  std::vector<uint8_t> image;         // SizeOfImage bytes, headers and sections in place
+  ImageMemory image;                  // SizeOfImage bytes, headers and sections in place
 };
 
 class Process {
@@ -84,7 +89,8 @@ class Process {
 
   // LoadLibraryA: search order for a bare name is a loaded module of that
   // name, the program's folder, the current directory, the system
-  // directory, the Windows directory, then each PATH folder; a name without
+  // directory, the 16-bit system folder (<Windows>\system) when it exists,
+  // the Windows directory, then each PATH folder; a name without
   // an extension gets ".dll"; a name with a path is used as it stands.
   // Imports are resolved recursively; a missing module or procedure fails
   // the load and releases everything loaded for it. Returns 0 on failure
@@ -95,8 +101,9 @@ class Process {
   // on its imports are released. false for an unknown handle.
   bool FreeLibrary(HMODULE module);
   // Address of an export by name or by ordinal; 0 when absent (LastError 127).
-  // Forwarded exports resolve to their target. Built-in system modules
-  // answer every name with a non-zero address.
+  // Forwarded exports resolve to their target. A built-in system module
+  // binds every import made of it, but has no export table to look a name
+  // up in: asked directly, it answers none (127).
   uint32_t GetProcAddress(HMODULE module, std::string_view name);
   uint32_t GetProcAddress(HMODULE module, uint16_t ordinal);
   // A loaded module by name ("vcl30.dpl", "KERNEL32", full path); 0 if none.
