@@ -28,8 +28,7 @@ while [ $# -gt 0 ]; do
     *) harnesses+=("$1"); shift ;;
   esac
 done
-all=(pe_image package datafile dcp hive)
-[ -f "$root/tests/fuzz/fuzz_imports.cpp" ] && all+=(imports)
+all=(pe_image package datafile dcp hive imports)
 [ ${#harnesses[@]} -eq 0 ] && harnesses=("${all[@]}")
 
 if [ "$do_build" = 1 ]; then

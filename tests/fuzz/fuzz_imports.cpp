@@ -1,0 +1,23 @@
+// The static import scanner over arbitrary bytes: through the file mapping
+// as the deployment walk uses it, and over the bytes directly. Both must
+// agree, and every name lies inside the file.
+#include "deploy/StaticEXE.h"
+#include "fuzz_support.h"
+
+using namespace kx;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  test::TempPrefix& prefix = fuzz::Prefix();
+  prefix.WriteFile("C:\\app\\fuzz.exe", fuzz::Bytes(data, size));
+  std::vector<std::string> mapped = {"KERNEL32.DLL"};
+  bool okMapped = ReadStaticImports("C:\\app\\fuzz.exe", mapped);
+  std::vector<std::string> direct = {"KERNEL32.DLL"};
+  bool okDirect = size >= 2 && data[0] == 'M' && data[1] == 'Z' &&
+                  ScanImportDirectory(std::span<const uint8_t>(data, size), direct);
+  fuzz::Require(okMapped == okDirect, "the mapped and the direct scan disagree");
+  if (okMapped) fuzz::Require(mapped == direct, "the mapped and the direct scan list differently");
+  size_t total = 0;
+  for (const std::string& n : mapped) total += n.size();
+  fuzz::Require(total <= size + 12, "names longer than the file");
+  return 0;
+}
