@@ -82,7 +82,8 @@ void TDPKPage::DPKViewBtnClick() {
 }
 
 void TDPKPage::DPKFromDPLBtnClick() {
-  if (!form_.Module || !form_.Module->Loaded()) return;
+  // Refused while a load runs: the module's tables are not read yet.
+  if (!form_.ModuleReady()) return;
   const std::optional<std::string> target =
       form_.Dialogs().SaveFile(DPKSaveDialog(FileBaseName(form_.Module->FileName) + ".DPK"));
   if (!target) return;

@@ -10,26 +10,11 @@
 #include "app/FindPage.h"
 #include "app/Main.h"
 #include "app/QtPrompts.h"
+#include "package/GeneralInfo.h"
 #include "platform/activity_log.h"
 #include "platform/strutil.h"
 
 namespace kx::gui {
-
-FlagChoices ChoicesForFlags(uint32_t flags) {
-  FlagChoices c;
-  c.build = (flags & pfNeverBuild) ? bcExplicit : bcImplicit;
-  if (flags & (pfDesignOnly | pfRunOnly)) {
-    if (flags & pfDesignOnly) c.usage = ucDesignTime;
-    if (flags & pfRunOnly) c.usage = ucRunTime;
-  } else {
-    c.usage = ucBoth;
-  }
-  c.moduleType = mtNA;
-  if ((flags & pfModuleTypeMask) == 0) c.moduleType = mtExecutable;
-  if (flags & pfPackageModule) c.moduleType = mtPackageDLL;
-  if (flags & pfLibraryModule) c.moduleType = mtLibraryDLL;
-  return c;
-}
 
 namespace {
 
@@ -41,6 +26,13 @@ QComboBox* MakeFlagCombo(const char* name, const QStringList& items, QWidget* pa
   // Display only.
   combo->setEnabled(false);
   return combo;
+}
+
+template <size_t N>
+QStringList Items(const char* const (&items)[N]) {
+  QStringList list;
+  for (const char* item : items) list << QString::fromLatin1(item);
+  return list;
 }
 
 QCheckBox* MakeFlagCheck(const char* name, const char* caption, QWidget* parent) {
@@ -61,19 +53,9 @@ TGenInfoPage::TGenInfoPage(TPackageForm& form, QWidget* parent) : QWidget(parent
   DescriptionEdit->setObjectName(QStringLiteral("DescriptionEdit"));
   DescriptionEdit->setReadOnly(true);
 
-  PackUsageCombo =
-      MakeFlagCombo("PackUsageCombo",
-                    {QStringLiteral("N/A"), QStringLiteral("Design Time"),
-                     QStringLiteral("Run Time"), QStringLiteral("Both Design & Run Time")},
-                    this);
-  PackBuildCombo = MakeFlagCombo("PackBuildCombo",
-                                 {QStringLiteral("N/A"), QStringLiteral("Always (Implicit)"),
-                                  QStringLiteral("Never (Explicit)")},
-                                 this);
-  PEModuleTypeCombo = MakeFlagCombo("PEModuleTypeCombo",
-                                    {QStringLiteral("N/A"), QStringLiteral("Package DLL"),
-                                     QStringLiteral("Library DLL"), QStringLiteral("EXEcutable")},
-                                    this);
+  PackUsageCombo = MakeFlagCombo("PackUsageCombo", Items(kUsageItems), this);
+  PackBuildCombo = MakeFlagCombo("PackBuildCombo", Items(kBuildItems), this);
+  PEModuleTypeCombo = MakeFlagCombo("PEModuleTypeCombo", Items(kModuleTypeItems), this);
 
   ContainGroup = new QGroupBox(QStringLiteral("Contained Units:"), this);
   ContainListBox = new QListWidget(ContainGroup);
@@ -191,15 +173,12 @@ void TGenInfoPage::CheckContentBtnClick() {
   {
     // The list keeps its items sorted alphabetically, ignoring case as a
     // sorted Windows list box does.
-    std::vector<std::string> names = module.Requires;
-    std::stable_sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-      return CompareText(a, b) < 0;
-    });
+    const std::vector<std::string> names = SortedRequires(module.Requires);
     const QSignalBlocker block(RequireListBox);
     RequireListBox->clear();
     for (const std::string& name : names) RequireListBox->addItem(FromCore(name));
   }
-  const FlagChoices choices = ChoicesForFlags(module.Flags);
+  const TFlagChoices choices = ChoicesFromFlags(module.Flags);
   PackBuildCombo->setCurrentIndex(choices.build);
   PackUsageCombo->setCurrentIndex(choices.usage);
   PEModuleTypeCombo->setCurrentIndex(choices.moduleType);

@@ -20,23 +20,6 @@ namespace kx::gui {
 
 class TPackageForm;
 
-// Item indexes of the three flag combo boxes.
-enum UsageChoice { ucNA = 0, ucDesignTime = 1, ucRunTime = 2, ucBoth = 3 };
-enum BuildChoice { bcNA = 0, bcImplicit = 1, bcExplicit = 2 };
-enum ModuleTypeChoice { mtNA = 0, mtPackageDLL = 1, mtLibraryDLL = 2, mtExecutable = 3 };
-
-struct FlagChoices {
-  UsageChoice usage = ucNA;
-  BuildChoice build = bcNA;
-  ModuleTypeChoice moduleType = mtNA;
-};
-
-// What the three combo boxes select for a package flag word. The checks run
-// in a fixed order and the last one that applies wins: design-only then
-// run-only (both bits: "Run Time"); executable, then package, then library
-// (both module bits: "Library DLL").
-FlagChoices ChoicesForFlags(uint32_t flags);
-
 // Item data role carrying a contained unit's UnitFlagSet. Each list item
 // keeps its own copy, so the value lives exactly as long as the item.
 inline constexpr int UnitFlagsRole = Qt::UserRole + 1;

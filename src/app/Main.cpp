@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QEvent>
 #include <QTabBar>
+#include <QTimer>
+#include <exception>
 
 #include "app/DCPPage.h"
 #include "app/DPKPage.h"
@@ -237,7 +239,15 @@ void TPackageForm::LoadBtnClick() {
 }
 
 void TPackageForm::ResetPackagePages() {
-  Module->Clear();
+  // Releasing the old module can fail ("Invalid package handle" for a
+  // package without "Finalize"); it is released all the same, so its rows
+  // go too and the error is raised once the pages are reset.
+  std::exception_ptr failure;
+  try {
+    Module->Clear();
+  } catch (...) {
+    failure = std::current_exception();
+  }
   ExportsPending = true;
   ResourcesPending = true;
   GenInfoTabSheet->Reset();
@@ -246,9 +256,23 @@ void TPackageForm::ResetPackagePages() {
   ExportTabSheet->Reset();
   DPKTabSheet->Reset();
   ImportTabSheet->Reset();
+  if (failure) std::rethrow_exception(failure);
 }
 
 void TPackageForm::LoadPackageModule(const std::string& fileName) {
+  if (loading_) {
+    // A load requested while this one lets messages run (another "load"
+    // button) waits for it to end, then runs as its own handler.
+    queuedLoad_ = fileName;
+    return;
+  }
+  loading_ = true;
+  tablesRead_ = false;
+  pageChosenInLoad_ = false;
+  struct LoadEnd {
+    TPackageForm& form;
+    ~LoadEnd() { form.EndLoad(); }
+  } end{*this};
   ProcessMessages();
   if (Module->Loaded()) ResetPackagePages();
   Module->Load(fileName);
@@ -276,10 +300,23 @@ void TPackageForm::LoadPackageModule(const std::string& fileName) {
     DPKTabSheet->DPKViewBtnClick();
   }
   Module->ReadExportTables();
+  tablesRead_ = true;
+  loading_ = false;
+  // A package page chosen while the load ran is filled now that its
+  // tables are read (a page shown before the load waits for a visit).
+  if (pageChosenInLoad_) MainPageControlChange();
+}
+
+void TPackageForm::EndLoad() {
+  loading_ = false;
+  if (!queuedLoad_) return;
+  const std::string next = std::move(*queuedLoad_);
+  queuedLoad_.reset();
+  QTimer::singleShot(0, this, [this, next] { Handle([this, &next] { LoadPackageModule(next); }); });
 }
 
 void TPackageForm::ShowNamesBtnClick() {
-  if (!Module || !Module->Loaded()) return;
+  if (!Module || !ModuleReady()) return;
   ExportsPending = false;
   ClassesTabSheet->DPLStructureTreeView->clear();
   // The core reads the three lists with the progress window shown; the
@@ -291,7 +328,7 @@ void TPackageForm::ShowNamesBtnClick() {
 }
 
 void TPackageForm::ShowResources() {
-  if (!Module || !Module->Loaded()) return;
+  if (!Module || !ModuleReady()) return;
   ResourcesPending = false;
   // ReadResources appends: start from an empty list so that a second call
   // for the same module does not show every line twice.
@@ -303,16 +340,17 @@ void TPackageForm::ShowResources() {
 void TPackageForm::InitSystemInfo() { SystemTabSheet->InitSystemInfo(); }
 
 void TPackageForm::MainPageControlChange() {
+  if (loading_) pageChosenInLoad_ = true;
   if (!Module) return;
   const QWidget* page = ActivePage();
   if (page == nullptr) return;
   const QString name = page->objectName();
   if ((name == QLatin1String("ExportTabSheet") || name == QLatin1String("ImportTabSheet") ||
        name == QLatin1String("ClassesTabSheet")) &&
-      ExportsPending && Module->Loaded())
+      ExportsPending && ModuleReady())
     ShowNamesBtnClick();
   if (name == QLatin1String("SystemTabSheet") && SystemInfoPending) InitSystemInfo();
-  if (name == QLatin1String("ResourcesTabSheet") && ResourcesPending && Module->Loaded()) {
+  if (name == QLatin1String("ResourcesTabSheet") && ResourcesPending && ModuleReady()) {
     ResourcesPending = false;
     ShowResources();
   }

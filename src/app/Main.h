@@ -7,6 +7,7 @@
 #include <QToolButton>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,9 @@ class TPackageForm : public QMainWindow {
   void LoadPackageModule(const std::string& fileName);
   // The ellipsis of FileNameEdit: asks for a file and loads it.
   void LoadBtnClick();
+  // A module is loaded and the load that brought it has read its tables:
+  // the package pages may be filled from it.
+  bool ModuleReady() const { return Module && Module->Loaded() && tablesRead_ && !loading_; }
   // Fills Export, Import and Structure together (first visit after a load).
   void ShowNamesBtnClick();
   // Fills the resource tree (first visit of Resources after a load).
@@ -103,6 +107,7 @@ class TPackageForm : public QMainWindow {
   std::string OriginalPath;
   std::string ExpandedPath;
   std::vector<std::string> KnownPackNames;
+  std::vector<int> KnownPackStatus;  // the status of each KnownPackNames entry
   std::vector<std::string> KnownPackDescriptions;
   std::vector<std::string> DisabledPackNames;
   std::vector<std::string> DisabledPackDescriptions;
@@ -135,6 +140,7 @@ class TPackageForm : public QMainWindow {
   void FormActivate();
   void FormDestroy();
   void ResetPackagePages();
+  void EndLoad();
   void MainPageControlCurrentChanged(int index);
 
   AppPrompts& prompts_;
@@ -144,6 +150,10 @@ class TPackageForm : public QMainWindow {
   int shownPage_ = 0;
   bool revertingPage_ = false;
   bool pathExpanded_ = false;
+  bool loading_ = false;           // LoadPackageModule runs
+  bool tablesRead_ = false;        // the loaded module's export tables are read
+  bool pageChosenInLoad_ = false;  // the page changed while a load ran
+  std::optional<std::string> queuedLoad_;
 };
 
 }  // namespace kx::gui

@@ -75,11 +75,15 @@ std::optional<std::string> AcceptChosenFile(const QString& hostPath) {
   std::optional<std::string> windowsPath =
       Sys().ToWindows(std::filesystem::path(hostPath.toStdString()));
   if (!windowsPath) return std::nullopt;
-  std::string folder = ExtractFilePath(*windowsPath);
+  MoveToChosenFolder(*windowsPath);
+  return windowsPath;
+}
+
+void MoveToChosenFolder(const std::string& windowsPath) {
+  std::string folder = ExtractFilePath(windowsPath);
   // No trailing backslash except for a drive root ("C:\").
   if (folder.size() > 3 && folder.back() == '\\') folder.pop_back();
   if (!folder.empty()) Sys().SetCurrentDirectory(folder);
-  return windowsPath;
 }
 
 void QtPrompts::WarningOk(const std::string& text) {

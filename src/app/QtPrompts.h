@@ -31,6 +31,9 @@ QStringList QtNameFilters(const std::string& windowsFilter);
 // Windows path and makes its folder the current directory. nullopt when no
 // drive covers the path (the dialog then counts as cancelled).
 std::optional<std::string> AcceptChosenFile(const QString& hostPath);
+// Makes the folder of a chosen Windows file the current directory, as a
+// confirmed open or save dialog does.
+void MoveToChosenFolder(const std::string& windowsPath);
 
 // The window's prompts: the core's interface plus a warning box with only an
 // OK button (start-up without Delphi 3, a module that is not a package).

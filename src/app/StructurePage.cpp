@@ -40,6 +40,8 @@ TStructurePage::TStructurePage(TPackageForm& form, QWidget* parent) : QWidget(pa
 void TStructurePage::Reset() {
   DPLStructureTreeView->clear();
   DPLElementInfoListView->clear();
+  ClassStatusBar->setPanelText(0, QStringLiteral("Units:"));
+  ClassStatusBar->setPanelText(1, QStringLiteral("Classes:"));
 }
 
 QTreeWidgetItem* TStructurePage::MakeItem(StructureNode& node) const {
@@ -59,8 +61,11 @@ QTreeWidgetItem* TStructurePage::MakeItem(StructureNode& node) const {
 }
 
 void TStructurePage::ShowStructure(StructureResult structure) {
+  if (!structure.built) {
+    Reset();
+    return;
+  }
   DPLStructureTreeView->clear();
-  if (!structure.built) return;
   // The whole tree is made detached and added at once: one update of the
   // view instead of one per node.
   QTreeWidgetItem* root = MakeItem(structure.root);

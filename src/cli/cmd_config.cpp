@@ -1,10 +1,13 @@
 // kestrix-cli config: the Delphi 3 IDE settings as the Delphi3 page shows
 // them after start-up. It only reads: nothing is written back, not even the
-// normalised flags the page's fill would store.
+// normalised flags the page's fill would store. `config set NAME VALUE`
+// changes one option as the page's control does.
 #include <iostream>
 
 #include "cli/cli.h"
 #include "delphi3/D3_Reg.h"
+#include "delphi3/KnownPacks.h"
+#include "platform/codepage.h"
 
 namespace kx::cli {
 namespace {
@@ -25,7 +28,27 @@ const Option kFlags[] = {
 };
 const size_t kFillOrder[] = {1, 0, 2, 3, 4};  // indices into kFlags
 
+int RunConfigSet(const Args& args) {
+  if (args.positional.size() != 3 || !args.flags.empty())
+    throw UsageError{"config set takes NAME and VALUE"};
+  const IdeOption* option = FindIdeOption(args.positional[1]);
+  if (option == nullptr) {
+    std::string names;
+    for (const IdeOption& o : kIdeOptions)
+      names += std::string(names.empty() ? "" : ", ") + o.label;
+    throw UsageError{"unknown option name '" + args.positional[1] + "' (one of: " + names + ")"};
+  }
+  const std::string value = Utf8ToCp1252(args.positional[2]);
+  if (!WriteIdeOption(*option, value)) {
+    std::cerr << "kestrix-cli: " << option->label << " not stored: the key HKEY_CURRENT_USER\\"
+              << "SOFTWARE\\Borland\\Delphi\\3.0\\" << option->subkey << " does not exist\n";
+    return 1;
+  }
+  return 0;
+}
+
 int RunConfig(const Args& args) {
+  if (!args.positional.empty() && args.positional[0] == "set") return RunConfigSet(args);
   if (!args.positional.empty()) throw UsageError{"config takes no FILE"};
   for (const std::string& f : args.flags)
     if (f != "--json") throw UsageError{"unknown option " + f};
@@ -101,6 +124,6 @@ int RunConfig(const Args& args) {
 
 }  // namespace
 
-KX_CLI_COMMAND("config", "config [--json]", {}, RunConfig);
+KX_CLI_COMMAND("config", "config [--json] | config set NAME VALUE", {}, RunConfig);
 
 }  // namespace kx::cli

@@ -2,10 +2,22 @@
 #include "delphi3/AdvRegistry.h"
 
 #include <initializer_list>
+#include <optional>
 
 #include "delphi3/D3_Reg.h"
+#include "platform/codepage.h"
+#include "platform/strutil.h"
 
 namespace kx {
+namespace {
+
+// The text of a string value up to its first NUL; nullopt for other types.
+std::optional<std::u16string> StoredText(const RegValue& v) {
+  if (v.type != REG_SZ && v.type != REG_EXPAND_SZ) return std::nullopt;
+  return Utf16LeText(v.data);
+}
+
+}  // namespace
 
 bool OpenWindowsCurrentVersionKey(RegistryAccessor& reg) {
   reg.SetRoot(RootKey::LocalMachine);
@@ -27,32 +39,58 @@ void ReadSharedDLLNames(std::vector<std::string>& list) {
 void ReplaceKeyValues(RegistryAccessor& reg, const std::vector<std::string>& oldNames,
                       const std::vector<std::string>& newNames,
                       const std::vector<std::string>& newDescriptions) {
-  const bool hadKey = reg.HasCurrentKey();
-  const std::string path = reg.CurrentPath();
   reg.SetWriteThrough(true);
-  bool deleted = true;
-  for (const std::string& name : oldNames) {
-    if (!reg.DeleteValue(name)) {
-      deleted = false;
-      break;
-    }
+  // The whole rewrite is one change of the hive file: either the key keeps
+  // its old values or it holds the complete new set, whatever fails.
+  bool deletionFailed = false;
+  bool written = false;
+  try {
+    written = reg.ModifyKey(
+        [&](RegistryAccessor::KeyBatch& key) {
+          // The removed values keep the names and texts as stored, which
+          // may hold characters the code page cannot: a name written again
+          // takes its stored spelling, and an unchanged description its
+          // stored text, so nothing turns into '?'.
+          std::vector<RegValue> removed;
+          for (const std::string& name : oldNames) {
+            const RegValue* v = key.Find(name);
+            if (v == nullptr) {
+              deletionFailed = true;
+              return false;
+            }
+            removed.push_back(*v);
+            key.Delete(removed.back().name);
+          }
+          std::vector<bool> reused(removed.size(), false);
+          for (size_t i = 0; i < newNames.size(); ++i) {
+            const std::string description =
+                i < newDescriptions.size() ? newDescriptions[i] : std::string();
+            const RegValue* from = nullptr;
+            for (size_t j = 0; j < removed.size() && from == nullptr; ++j) {
+              if (!reused[j] && SameText(Utf16ToCp1252(removed[j].name), newNames[i])) {
+                reused[j] = true;
+                from = &removed[j];
+              }
+            }
+            std::u16string name = Cp1252ToUtf16(newNames[i]);
+            std::u16string text = Cp1252ToUtf16(description);
+            if (from != nullptr) {
+              name = from->name;
+              const std::optional<std::u16string> stored = StoredText(*from);
+              if (stored && Utf16ToCp1252(*stored) == description) text = *stored;
+            }
+            if (!key.Set(RegValue::String(std::move(name), text))) return false;
+          }
+          return true;
+        },
+        true);
+  } catch (const ERegistryException&) {
+    written = false;  // the file could not be written: it is as it was
   }
-  reg.CloseKey();
-  // Reopen from the root. Only the key itself may be created again; the
-  // levels above it are opened as they are, so nothing above is ever made.
-  // Without a key to begin with there is nothing to reopen, and the writes
-  // below fail rather than land in the root.
-  const size_t slash = path.rfind('\\');
-  const bool parentOpen =
-      hadKey && (slash == std::string::npos || reg.OpenKey("\\" + path.substr(0, slash), false));
-  if (parentOpen) reg.OpenKey(slash == std::string::npos ? path : path.substr(slash + 1), true);
-  // The values are written afresh in the new order, which is the order the
-  // registry enumerates them in. After a failed deletion the complete new
-  // set is still written (names that were not deleted keep their place), so
-  // that no entry is lost, and only then is the failure reported.
-  for (size_t i = 0; i < newNames.size(); ++i)
-    reg.WriteString(newNames[i], i < newDescriptions.size() ? newDescriptions[i] : std::string());
-  if (!deleted) throw ERegistryException("Error removing old known package!");
+  if (deletionFailed) throw ERegistryException("Error removing old known package!");
+  if (!written && !newNames.empty())
+    throw ERegistryException("Failed to set data for '" + newNames.front() + "'");
+  if (!written && !oldNames.empty()) throw ERegistryException("Error removing old known package!");
 }
 
 }  // namespace kx

@@ -18,10 +18,13 @@ void ReadSharedDLLNames(std::vector<std::string>& list);
 
 // Rewrites the values of the key open in reg so that they enumerate in the
 // order of newNames: deletes every old name, then writes every new name with
-// its description (REG_SZ). When a deletion fails, the complete new set is
-// still written, so no entry is lost, before "Error removing old known
-// package!" is raised. A key that cannot be reopened for the writes gives
-// "Failed to set data for '%s'".
+// its description (REG_SZ), all in one atomic change of the hive file, so
+// the key holds either its old values or the complete new set. A name or
+// description the code page cannot hold is written back as stored. An old
+// name that is not in the key raises "Error removing old known package!"
+// and changes nothing; a key that can be neither found nor made again (only
+// its own level is ever created) or a file that cannot be written gives
+// "Failed to set data for '%s'" with the first new name.
 void ReplaceKeyValues(RegistryAccessor& reg, const std::vector<std::string>& oldNames,
                       const std::vector<std::string>& newNames,
                       const std::vector<std::string>& newDescriptions);

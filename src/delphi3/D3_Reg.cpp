@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 #include "delphi3/AdvRegistry.h"
+#include "platform/codepage.h"
 #include "platform/strutil.h"
 
 namespace kx {
@@ -21,10 +22,11 @@ std::string ReadText(const char* subkey, const char* valueName) {
   return reg.ReadString(valueName);
 }
 
-void WriteText(const char* subkey, const std::string& valueName, const std::string& text) {
+bool WriteText(const char* subkey, const std::string& valueName, const std::string& text) {
   RegistryAccessor reg(RootKey::CurrentUser);
-  if (!OpenDelphi3Subkey(reg, subkey)) return;  // an absent subkey drops the write
+  if (!OpenDelphi3Subkey(reg, subkey)) return false;  // an absent subkey drops the write
   reg.WriteString(valueName, text);
+  return true;
 }
 
 int ReadFlag(const char* subkey, const std::string& valueName) {
@@ -91,8 +93,22 @@ void ReadDisabledPackages(std::vector<std::string>& names, std::vector<std::stri
   ReadPackageKey(kDisabledPackagesKey, names, descriptions);
 }
 
-void WriteKnownPackage(const std::string& path, const std::string& description) {
-  WriteText(kKnownPackagesKey, path, description);
+bool WriteKnownPackage(const std::string& path, const std::string& description) {
+  return WriteText(kKnownPackagesKey, path, description);
+}
+
+bool WriteKnownPackage(const std::string& path, const std::u16string& description) {
+  RegistryAccessor reg(RootKey::CurrentUser);
+  if (!OpenDelphi3Subkey(reg, kKnownPackagesKey)) return false;
+  const std::string failure = "Failed to set data for '" + path + "'";
+  try {
+    const RegValue value = RegValue::String(Cp1252ToUtf16(path), description);
+    if (!reg.ModifyKey([&](RegistryAccessor::KeyBatch& key) { return key.Set(value); }))
+      throw ERegistryException(failure);
+  } catch (const ERegistryException&) {
+    throw ERegistryException(failure);
+  }
+  return true;
 }
 
 bool DeleteKnownPackage(const std::string& path) { return DeletePackage(kKnownPackagesKey, path); }
@@ -112,33 +128,33 @@ void RewriteKnownPackages(const std::vector<std::string>* oldNames,
 }
 
 std::string ReadAddToPackageName() { return ReadText(kAddToPackageKey, kAddToPackageNameValue); }
-void WriteAddToPackageName(const std::string& name) {
-  WriteText(kAddToPackageKey, kAddToPackageNameValue, name);
+bool WriteAddToPackageName(const std::string& name) {
+  return WriteText(kAddToPackageKey, kAddToPackageNameValue, name);
 }
 
 std::string ReadLibrarySearchPath() { return ReadText(kLibraryKey, kSearchPathValue); }
-void WriteLibrarySearchPath(const std::string& path) {
-  WriteText(kLibraryKey, kSearchPathValue, path);
+bool WriteLibrarySearchPath(const std::string& path) {
+  return WriteText(kLibraryKey, kSearchPathValue, path);
 }
 
 std::string ReadPackageDLLOutputDir() { return ReadText(kLibraryKey, kPackageDLLOutputDirValue); }
-void WritePackageDLLOutputDir(const std::string& dir) {
-  WriteText(kLibraryKey, kPackageDLLOutputDirValue, dir);
+bool WritePackageDLLOutputDir(const std::string& dir) {
+  return WriteText(kLibraryKey, kPackageDLLOutputDirValue, dir);
 }
 
 std::string ReadPackageDCPOutputDir() { return ReadText(kLibraryKey, kPackageDCPOutputDirValue); }
-void WritePackageDCPOutputDir(const std::string& dir) {
-  WriteText(kLibraryKey, kPackageDCPOutputDirValue, dir);
+bool WritePackageDCPOutputDir(const std::string& dir) {
+  return WriteText(kLibraryKey, kPackageDCPOutputDirValue, dir);
 }
 
 int ReadCompilingOption(const std::string& valueName) { return ReadFlag(kCompilingKey, valueName); }
-void WriteCompilingOption(const std::string& valueName, int value) {
-  WriteText(kCompilingKey, valueName, std::to_string(value));
+bool WriteCompilingOption(const std::string& valueName, int value) {
+  return WriteText(kCompilingKey, valueName, std::to_string(value));
 }
 
 int ReadDebuggingOption(const std::string& valueName) { return ReadFlag(kDebuggingKey, valueName); }
-void WriteDebuggingOption(const std::string& valueName, int value) {
-  WriteText(kDebuggingKey, valueName, std::to_string(value));
+bool WriteDebuggingOption(const std::string& valueName, int value) {
+  return WriteText(kDebuggingKey, valueName, std::to_string(value));
 }
 
 void ReadSharedPackages(std::vector<std::string>& list) {

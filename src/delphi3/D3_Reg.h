@@ -56,7 +56,12 @@ bool OpenDelphi3Key(RegistryAccessor& reg);
 void ReadKnownPackages(std::vector<std::string>& names, std::vector<std::string>& descriptions);
 void ReadDisabledPackages(std::vector<std::string>& names, std::vector<std::string>& descriptions);
 // Creates or overwrites the value path = description under "Known Packages".
-void WriteKnownPackage(const std::string& path, const std::string& description);
+// The writes of this unit return false when the subkey is missing and
+// nothing was stored.
+bool WriteKnownPackage(const std::string& path, const std::string& description);
+// The same with a description in UTF-16, stored as it is (a package's
+// DESCRIPTION resource may hold text the code page cannot).
+bool WriteKnownPackage(const std::string& path, const std::u16string& description);
 // False when the key or the value is not there.
 bool DeleteKnownPackage(const std::string& path);
 bool DeleteDisabledPackage(const std::string& path);
@@ -67,21 +72,21 @@ void RewriteKnownPackages(const std::vector<std::string>* oldNames,
                           const std::vector<std::string>* newDescriptions);
 
 std::string ReadAddToPackageName();
-void WriteAddToPackageName(const std::string& name);
+bool WriteAddToPackageName(const std::string& name);
 std::string ReadLibrarySearchPath();
-void WriteLibrarySearchPath(const std::string& path);
+bool WriteLibrarySearchPath(const std::string& path);
 std::string ReadPackageDLLOutputDir();
-void WritePackageDLLOutputDir(const std::string& dir);
+bool WritePackageDLLOutputDir(const std::string& dir);
 std::string ReadPackageDCPOutputDir();
-void WritePackageDCPOutputDir(const std::string& dir);
+bool WritePackageDCPOutputDir(const std::string& dir);
 
 // Flags are REG_SZ decimal texts: absent or empty reads 0, any other text
 // is converted (EConvertError when it is not an integer); writes store the
 // decimal text ("0", "1").
 int ReadCompilingOption(const std::string& valueName);
-void WriteCompilingOption(const std::string& valueName, int value);
+bool WriteCompilingOption(const std::string& valueName, int value);
 int ReadDebuggingOption(const std::string& valueName);
-void WriteDebuggingOption(const std::string& valueName, int value);
+bool WriteDebuggingOption(const std::string& valueName, int value);
 
 // Appends the shared-DLL names whose extension is ".dpl" (any case).
 void ReadSharedPackages(std::vector<std::string>& list);

@@ -9,27 +9,31 @@ namespace kx {
 const char* const kUnitFlagCaptions[6] = {"Main Unit",    "Package Unit (DPK)", "Weak Unit",
                                           "OrgWeak Unit", "Implicit Unit",      "WeakPackage Unit"};
 
-std::string PackageUsageText(uint32_t flags) {
+const char* const kUsageItems[4] = {"N/A", "Design Time", "Run Time", "Both Design & Run Time"};
+const char* const kBuildItems[3] = {"N/A", "Always (Implicit)", "Never (Explicit)"};
+const char* const kModuleTypeItems[4] = {"N/A", "Package DLL", "Library DLL", "EXEcutable"};
+
+TFlagChoices ChoicesFromFlags(uint32_t flags) {
+  TFlagChoices c;
+  c.build = (flags & pfNeverBuild) ? bcNever : bcAlways;
   if (flags & (pfDesignOnly | pfRunOnly)) {
-    std::string choice;
-    if (flags & pfDesignOnly) choice = "Design Time";
-    if (flags & pfRunOnly) choice = "Run Time";
-    return choice;
+    if (flags & pfDesignOnly) c.usage = ucDesignTime;
+    if (flags & pfRunOnly) c.usage = ucRunTime;
+  } else {
+    c.usage = ucBoth;
   }
-  return "Both Design & Run Time";
+  if ((flags & pfModuleTypeMask) == 0) c.moduleType = mtExecutable;
+  if (flags & pfPackageModule) c.moduleType = mtPackageDLL;
+  if (flags & pfLibraryModule) c.moduleType = mtLibraryDLL;
+  return c;
 }
 
-std::string PackageBuildText(uint32_t flags) {
-  return (flags & pfNeverBuild) ? "Never (Explicit)" : "Always (Implicit)";
-}
+std::string PackageUsageText(uint32_t flags) { return kUsageItems[ChoicesFromFlags(flags).usage]; }
+
+std::string PackageBuildText(uint32_t flags) { return kBuildItems[ChoicesFromFlags(flags).build]; }
 
 std::string PEModuleTypeText(uint32_t flags) {
-  std::string choice = "N/A";
-  uint32_t t = flags & pfModuleTypeMask;
-  if (t == 0) choice = "EXEcutable";
-  if (t & pfPackageModule) choice = "Package DLL";
-  if (t & pfLibraryModule) choice = "Library DLL";
-  return choice;
+  return kModuleTypeItems[ChoicesFromFlags(flags).moduleType];
 }
 
 std::vector<std::string> UnitFlagCaptions(UnitFlagSet flags) {

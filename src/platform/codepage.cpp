@@ -121,4 +121,14 @@ std::string Utf16ToCp1252(std::u16string_view text) {
   return out;
 }
 
+std::u16string Utf16LeText(std::span<const uint8_t> bytes) {
+  std::u16string text;
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const char16_t c = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+    if (c == 0) break;
+    text.push_back(c);
+  }
+  return text;
+}
+
 }  // namespace kx

@@ -2,6 +2,8 @@
 // Windows-1252, the system code page. Every 8-bit text inside the core is in
 // it; UTF-8 and UTF-16 appear only at the edges (host file names, Qt, UTF-16
 // resources).
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -12,5 +14,8 @@ std::string Cp1252ToUtf8(std::string_view text);
 std::string Utf8ToCp1252(std::string_view utf8);
 std::string Utf16ToCp1252(std::u16string_view text);
 std::u16string Cp1252ToUtf16(std::string_view text);
+// UTF-16LE bytes (a resource, a registry string) up to the first NUL unit or
+// the last whole unit.
+std::u16string Utf16LeText(std::span<const uint8_t> bytes);
 
 }  // namespace kx

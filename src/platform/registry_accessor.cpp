@@ -3,6 +3,7 @@
 // at once.
 #include "platform/codepage.h"
 #include "platform/registry_hive.h"
+#include "platform/strutil.h"
 #include "platform/system.h"
 
 namespace kx {
@@ -26,6 +27,15 @@ std::vector<uint8_t> NarrowData(const RegValue& v) {
 std::u16string Wide(std::string_view cp1252) { return Cp1252ToUtf16(cp1252); }
 
 }  // namespace
+
+const RegValue* FindNarrowValue(const RegistryHive& hive, const RegKeyPath& key,
+                                std::string_view name) {
+  if (const RegValue* exact = hive.FindValue(key, Wide(name))) return exact;
+  if (name.find('?') == std::string_view::npos) return nullptr;  // nothing was lost
+  for (const RegValue* v : hive.Values(key))
+    if (SameText(Utf16ToCp1252(v->name), name)) return v;
+  return nullptr;
+}
 
 RegistryAccessor::RegistryAccessor(RootKey root) : RegistryAccessor(Sys().Prefix(), root) {}
 
@@ -111,7 +121,7 @@ std::optional<RegValue> RegistryAccessor::ReadValue(std::string_view name) const
   if (!open_) return std::nullopt;
   auto hive = LoadHive();
   if (!hive) return std::nullopt;
-  const RegValue* v = hive->FindValue(key_, Wide(name));
+  const RegValue* v = FindNarrowValue(*hive, key_, name);
   if (!v) return std::nullopt;
   return *v;
 }
@@ -165,9 +175,12 @@ void RegistryAccessor::WriteString(std::string_view name, std::string_view value
 
 bool RegistryAccessor::DeleteValue(std::string_view name) {
   if (!open_ || !prefix_) return false;
-  const std::u16string wide = Wide(name);
   try {
-    if (!File()->Modify([&](RegistryHive& h) { return h.DeleteValue(key_, wide); })) return false;
+    if (!File()->Modify([&](RegistryHive& h) {
+          const RegValue* v = FindNarrowValue(h, key_, name);
+          return v != nullptr && h.DeleteValue(key_, std::u16string(v->name));
+        }))
+      return false;
   } catch (const ERegistryException&) {
     return false;
   }
@@ -182,6 +195,44 @@ std::vector<std::string> RegistryAccessor::GetValueNames() const {
   if (!hive) return names;
   for (const RegValue* v : hive->Values(key_)) names.push_back(Utf16ToCp1252(v->name));
   return names;
+}
+
+const RegValue* RegistryAccessor::KeyBatch::Find(std::string_view name) const {
+  return FindNarrowValue(hive_, key_, name);
+}
+
+bool RegistryAccessor::KeyBatch::Delete(std::u16string_view name) {
+  owner_.BatchStep();
+  return hive_.DeleteValue(key_, name);
+}
+
+bool RegistryAccessor::KeyBatch::Set(const RegValue& value) {
+  owner_.BatchStep();
+  return hive_.SetValue(key_, value);
+}
+
+bool RegistryAccessor::ModifyKey(const std::function<bool(KeyBatch&)>& edit, bool createKey) {
+  if (!open_ || !prefix_ || key_.empty()) return false;
+  RegKeyPath stored = key_;
+  const bool changed = File()->Modify([&](RegistryHive& h) {
+    std::optional<RegKeyPath> found = h.FindKey(key_);
+    if (!found) {
+      // Only the key's own level may be made again: a parent that is gone
+      // as well means the whole branch was removed, and nothing is created.
+      const RegKeyPath parent(key_.begin(), key_.end() - 1);
+      if (!createKey || (!parent.empty() && !h.FindKey(parent))) return false;
+      found = h.CreateKey(key_);
+    }
+    KeyBatch batch(*this, h, *found);
+    if (!edit(batch)) return false;
+    BatchStep();
+    stored = *found;
+    return true;
+  });
+  if (!changed) return false;
+  key_ = stored;
+  WarnIfWineRunning();
+  return true;
 }
 
 }  // namespace kx

@@ -251,6 +251,16 @@ std::vector<uint8_t> UnitsToBytes(std::u16string_view s) {
   return data;
 }
 
+// Past the '=' after a value name that ends before p, and the spaces
+// around it; nullopt when there is none.
+std::optional<size_t> AfterEquals(std::string_view text, size_t p) {
+  while (p < text.size() && IsSpace(text[p])) ++p;
+  if (p >= text.size() || text[p] != '=') return std::nullopt;
+  ++p;
+  while (p < text.size() && IsSpace(text[p])) ++p;
+  return p;
+}
+
 // Where the data of a value line starts (after the name and '='); nullopt
 // when the line is not a value line.
 std::optional<size_t> DataStart(std::string_view text, std::u16string* name) {
@@ -266,12 +276,9 @@ std::optional<size_t> DataStart(std::string_view text, std::u16string* name) {
   } else {
     return std::nullopt;
   }
-  while (p < text.size() && IsSpace(text[p])) ++p;
-  if (p >= text.size() || text[p] != '=') return std::nullopt;
-  ++p;
-  while (p < text.size() && IsSpace(text[p])) ++p;
-  if (name) *name = std::move(parsed);
-  return p;
+  auto start = AfterEquals(text, p);
+  if (start && name) *name = std::move(parsed);
+  return start;
 }
 
 // DataStart without decoding the name: the same answer from a scan for the
@@ -289,11 +296,7 @@ std::optional<size_t> ScanDataStart(std::string_view text) {
   } else {
     return std::nullopt;
   }
-  while (p < text.size() && IsSpace(text[p])) ++p;
-  if (p >= text.size() || text[p] != '=') return std::nullopt;
-  ++p;
-  while (p < text.size() && IsSpace(text[p])) ++p;
-  return p;
+  return AfterEquals(text, p);
 }
 
 uint64_t NowFileTime() {
@@ -503,98 +506,133 @@ RegistryHive RegistryHive::Parse(std::shared_ptr<const std::string> source) {
   if (!source) source = std::make_shared<const std::string>();
   const std::string_view text = *source;
   h.source_ = std::move(source);
-  std::vector<std::string_view> lines;
-  lines.reserve(text.size() / 32 + 1);
-  size_t pos = 0;
-  h.finalEol_ = true;
-  while (pos < text.size()) {
-    size_t nl = text.find('\n', pos);
-    if (nl == std::string_view::npos) {
-      lines.push_back(text.substr(pos));
-      h.finalEol_ = false;
-      break;
-    }
-    lines.push_back(text.substr(pos, nl - pos));
-    pos = nl + 1;
-  }
-  if (lines.empty() || StripCr(lines[0]) != kSignature)
+  // Lines are addressed with 32-bit offsets.
+  if (text.size() >= UINT32_MAX) throw ERegistryException("The registry file is too large");
+  const auto lineEnd = [&](size_t from) { return std::min(text.find('\n', from), text.size()); };
+  if (StripCr(text.substr(0, lineEnd(0))) != kSignature)
     throw ERegistryException("Not a Wine registry file");
-  h.crlf_ = !lines[0].empty() && lines[0].back() == '\r';
+  h.crlf_ = text.substr(0, lineEnd(0)).ends_with('\r');
+  h.finalEol_ = text.ends_with('\n');
 
-  h.items_.reserve(lines.size());
+  h.items_.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
   // Key paths take at most the bytes of their headers; pages never written
   // are never touched.
   h.names_.reserve(text.size() / 2);
   h.folded_.reserve(text.size() / 2);
-  std::u16string name, joined;
+  std::u16string name;
   int current = -1;
-  for (size_t i = 0; i < lines.size(); ++i) {
+  for (size_t pos = 0; pos < text.size();) {
+    const size_t end = lineEnd(pos);
+    const std::string_view raw = text.substr(pos, end - pos);
     Item item;
-    item.begin = static_cast<size_t>(lines[i].data() - text.data());
-    item.size = lines[i].size();
+    item.begin = static_cast<uint32_t>(pos);
+    item.size = static_cast<uint32_t>(raw.size());
     item.key = current;
-    const std::string_view line = TrimLeft(StripCr(lines[i]));
-    if (i == 0) {
-      h.items_.push_back(std::move(item));
-      continue;
-    }
-    if (StartsWith(line, kRelativeTo)) {
+    size_t next = end + 1;
+    const std::string_view line = TrimLeft(StripCr(raw));
+    if (pos == 0) {
+      // The signature line.
+    } else if (StartsWith(line, kRelativeTo)) {
       std::u16string root;
       std::string_view rest = line.substr(std::string_view(kRelativeTo).size());
       std::string quoted = std::string(rest) + '\n';
       if (ParseEscaped(quoted, '\n', root)) h.root_ = SplitKeyName(root);
     } else if (!line.empty() && line[0] == '[') {
-      name.clear();
-      if (auto n = ParseEscaped(line.substr(1), ']', name)) {
-        // The levels without empty ones ("a\\\\b" is a\b).
-        joined.clear();
-        for (size_t a = 0; a <= name.size();) {
-          const size_t b = std::min(name.find(u'\\', a), name.size());
-          if (b > a) {
-            if (!joined.empty()) joined += u'\\';
-            joined.append(name, a, b - a);
-          }
-          a = b + 1;
+      // The path goes straight into the arenas, its empty levels left out
+      // ("a\\\\b" is a\b).
+      const size_t at = h.names_.size();
+      // The decoded path is never longer than its header.
+      const std::string_view s = line.substr(1);
+      name.resize(s.size());
+      size_t length = 0;
+      bool levelStart = true;
+      const auto addUnit = [&](char16_t c) {
+        if (c == u'\\') {
+          levelStart = true;
+          return;
         }
-        const int k = h.AddKey(joined);
-        if (const Slot* seen = h.Lookup(h.sectionIndex_, h.FoldedOf(k))) {
+        if (levelStart && length > 0) name[length++] = u'\\';
+        levelStart = false;
+        name[length++] = c;
+      };
+      std::optional<size_t> n;
+      // Most headers are plain ASCII whose only escape is "\\".
+      size_t k = 0;
+      bool plain = true;
+      for (; k < s.size() && s[k] != ']'; ++k) {
+        const auto u = static_cast<uint8_t>(s[k]);
+        if (u >= 0x80 || (u == '\\' && (k + 1 >= s.size() || s[k + 1] != '\\'))) {
+          plain = false;
+          break;
+        }
+        if (u == '\\') ++k;
+        addUnit(static_cast<char16_t>(u));
+      }
+      if (plain && k < s.size()) {
+        n = k + 1;
+      } else {
+        std::u16string decoded;
+        n = ParseEscaped(s, ']', decoded);
+        length = 0;
+        levelStart = true;
+        name.resize(std::max(name.size(), decoded.size()));
+        if (n)
+          for (char16_t c : decoded) addUnit(c);
+      }
+      if (n) {
+        const std::u16string_view path(name.data(), length);
+        h.names_ += path;
+        h.folded_ += path;
+        FoldInPlace(h.folded_.data() + at, length);
+        Key key;
+        key.at = at;
+        key.length = length;
+        h.keys_.push_back(key);
+        const int added = static_cast<int>(h.keys_.size() - 1);
+        const auto [slot, fresh] =
+            h.Emplace(h.sectionIndex_, Slot{added, 0, static_cast<uint32_t>(length), 0});
+        if (fresh) {
+          current = added;
+          h.keys_[added].first = h.items_.size();
+        } else {
           // Another section of a key seen before: it adds to that key.
-          current = seen->key;
+          current = slot->key;
           h.keys_[current].split = true;
           h.keys_.pop_back();
-          h.names_.resize(h.names_.size() - joined.size());
-          h.folded_.resize(h.folded_.size() - joined.size());
-        } else {
-          h.Insert(h.sectionIndex_, Slot{k, 0, joined.size(), 0});
-          current = k;
-          h.keys_[k].first = h.items_.size();
+          h.names_.resize(at);
+          h.folded_.resize(at);
         }
         item.kind = LineKind::Header;
         item.key = current;
-        item.nameEnd = (line.data() - lines[i].data()) + 1 + *n;
+        item.nameEnd = static_cast<uint32_t>((line.data() - raw.data()) + 1 + *n);
+      } else {
+        h.names_.resize(at);
       }
     } else if (current >= 0 && !line.empty() && (line[0] == '@' || line[0] == '"')) {
       // Hex data may continue over several lines ending in '\'. The value
       // itself is decoded when its key is first used.
-      size_t last = i;
+      size_t lastStart = pos, lastEnd = end;
       if (auto start = ScanDataStart(line); start && StartsWith(line.substr(*start), "hex")) {
-        while (last + 1 < lines.size() && !TrimRight(lines[last]).empty() &&
-               TrimRight(lines[last]).back() == '\\')
-          ++last;
+        while (lastEnd + 1 < text.size()) {
+          const std::string_view last = TrimRight(text.substr(lastStart, lastEnd - lastStart));
+          if (last.empty() || last.back() != '\\') break;
+          lastStart = lastEnd + 1;
+          lastEnd = lineEnd(lastStart);
+        }
       }
-      item.size =
-          static_cast<size_t>(lines[last].data() + lines[last].size() - text.data()) - item.begin;
+      item.size = static_cast<uint32_t>(lastEnd - pos);
       item.kind = LineKind::Value;
       h.keys_[current].decoded = false;
-      i = last;
+      next = lastEnd + 1;
     } else if (current >= 0 && StartsWith(line, "#time=")) {
       item.kind = LineKind::Time;
     } else if (current >= 0 && TrimRight(line) == "#link") {
       item.kind = LineKind::Link;
       h.keys_[current].link = true;
     }
-    h.items_.push_back(std::move(item));
+    h.items_.push_back(item);
     if (current >= 0) h.keys_[current].end = h.items_.size();
+    pos = next;
   }
   h.Reindex();
   return h;
@@ -685,17 +723,20 @@ int RegistryHive::AddKey(std::u16string_view name) {
 
 namespace {
 
-size_t HashUnits(std::u16string_view s) { return std::hash<std::u16string_view>{}(s); }
+uint32_t HashUnits(std::u16string_view s) {
+  const size_t h = std::hash<std::u16string_view>{}(s);
+  return static_cast<uint32_t>(h ^ (h >> 32));
+}
 
 }  // namespace
 
 const RegistryHive::Slot* RegistryHive::Lookup(const PathIndex& index,
                                                std::u16string_view folded) const {
-  if (index.slots.empty()) return nullptr;
-  const size_t hash = HashUnits(folded);
-  const size_t mask = index.slots.size() - 1;
+  if (index.table.empty()) return nullptr;
+  const uint32_t hash = HashUnits(folded);
+  const size_t mask = index.table.size() - 1;
   for (size_t i = hash & mask;; i = (i + 1) & mask) {
-    const Slot& slot = index.slots[i];
+    const Slot& slot = index.table[i];
     if (slot.key < 0) return nullptr;
     if (slot.hash == hash && slot.length == folded.size() &&
         FoldedOf(slot.key).substr(0, slot.length) == folded)
@@ -706,39 +747,39 @@ const RegistryHive::Slot* RegistryHive::Lookup(const PathIndex& index,
 void RegistryHive::Reserve(PathIndex& index, size_t count) {
   size_t size = 64;
   while (size < count * 2) size *= 2;
-  if (size <= index.slots.size()) return;
+  if (size <= index.table.size()) return;
   // Kept at most half full: probes stay short.
-  std::vector<Slot> old = std::move(index.slots);
-  index.slots.assign(size, Slot{});
+  std::vector<Slot> old = std::move(index.table);
+  index.table.assign(size, Slot{});
   const size_t mask = size - 1;
   for (const Slot& s : old) {
     if (s.key < 0) continue;
     size_t i = s.hash & mask;
-    while (index.slots[i].key >= 0) i = (i + 1) & mask;
-    index.slots[i] = s;
+    while (index.table[i].key >= 0) i = (i + 1) & mask;
+    index.table[i] = s;
   }
 }
 
-bool RegistryHive::Insert(PathIndex& index, Slot slot) {
+std::pair<const RegistryHive::Slot*, bool> RegistryHive::Emplace(PathIndex& index, Slot slot) {
   Reserve(index, index.used + 1);
   const std::u16string_view folded = FoldedOf(slot.key).substr(0, slot.length);
   slot.hash = HashUnits(folded);
-  const size_t mask = index.slots.size() - 1;
+  const size_t mask = index.table.size() - 1;
   size_t i = slot.hash & mask;
-  for (; index.slots[i].key >= 0; i = (i + 1) & mask) {
-    const Slot& other = index.slots[i];
+  for (; index.table[i].key >= 0; i = (i + 1) & mask) {
+    const Slot& other = index.table[i];
     if (other.hash == slot.hash && other.length == slot.length &&
         FoldedOf(other.key).substr(0, other.length) == folded)
-      return false;
+      return {&other, false};
   }
-  index.slots[i] = slot;
+  index.table[i] = slot;
   ++index.used;
-  return true;
+  return {&index.table[i], true};
 }
 
 void RegistryHive::Reindex() {
   existing_ = PathIndex{};
-  Reserve(existing_, keys_.size() * 2);
+  Reserve(existing_, keys_.size() + keys_.size() / 2);
   for (size_t k = 0; k < keys_.size(); ++k) {
     const std::u16string_view folded = FoldedOf(static_cast<int>(k));
     if (folded.empty()) continue;
@@ -747,7 +788,8 @@ void RegistryHive::Reindex() {
     size_t depth = 1;
     for (char16_t c : folded) depth += c == u'\\';
     for (size_t end = folded.size();; --depth) {
-      if (!Insert(existing_, Slot{static_cast<int>(k), static_cast<uint32_t>(depth), end, 0}))
+      if (!Insert(existing_, Slot{static_cast<int>(k), static_cast<uint32_t>(depth),
+                                  static_cast<uint32_t>(end), 0}))
         break;
       const size_t sep = folded.rfind(u'\\', end - 1);
       if (sep == std::u16string_view::npos) break;
@@ -815,7 +857,7 @@ int RegistryHive::EnsureSection(const RegKeyPath& stored) {
     name += level;
   }
   const int k = AddKey(name);
-  Insert(sectionIndex_, Slot{k, 0, name.size(), 0});
+  Insert(sectionIndex_, Slot{k, 0, static_cast<uint32_t>(name.size()), 0});
   const std::string cr = crlf_ ? "\r" : "";
   Item blank;
   SetText(blank, cr);

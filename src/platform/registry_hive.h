@@ -103,7 +103,7 @@ class RegistryHive {
   static std::optional<RegValue> ParseValue(std::string_view text);
 
  private:
-  enum class LineKind { Other, Header, Value, Time, Link };
+  enum class LineKind : uint8_t { Other, Header, Value, Time, Link };
   struct Item {
     // LineKind::Value marks a value line; until the values of its key are
     // decoded it may still turn out not to be one (it is then Other).
@@ -112,9 +112,9 @@ class RegistryHive {
     bool owned = false;             // the text is owned_[begin], not a span of source_
     int key = -1;                   // index into keys_ of the section it belongs to
     mutable int value = -1;         // LineKind::Value: index into values_
-    size_t nameEnd = 0;             // LineKind::Header: just past the closing ']'
-    size_t begin = 0;               // the raw physical lines, joined with '\n'
-    size_t size = 0;
+    uint32_t nameEnd = 0;           // LineKind::Header: just past the closing ']'
+    uint32_t begin = 0;             // the raw physical lines, joined with '\n'
+    uint32_t size = 0;
   };
   struct Key {
     size_t at = 0;                // its path, levels joined with '\': in names_ as
@@ -131,11 +131,11 @@ class RegistryHive {
   struct Slot {
     int key = -1;
     uint32_t depth = 0;
-    size_t length = 0;
-    size_t hash = 0;
+    uint32_t length = 0;
+    uint32_t hash = 0;
   };
   struct PathIndex {
-    std::vector<Slot> slots;
+    std::vector<Slot> table;
     size_t used = 0;
   };
   // Serialises the lazy decoding of values in a hive shared between users.
@@ -162,8 +162,10 @@ class RegistryHive {
   // its index. The indexes are not updated.
   int AddKey(std::u16string_view name);
   const Slot* Lookup(const PathIndex& index, std::u16string_view folded) const;
-  // Adds the slot unless its path is indexed already; false then.
-  bool Insert(PathIndex& index, Slot slot);
+  // Adds the slot unless its path is indexed already: the slot that holds
+  // the path, and whether it was added.
+  std::pair<const Slot*, bool> Emplace(PathIndex& index, Slot slot);
+  bool Insert(PathIndex& index, const Slot& slot) { return Emplace(index, slot).second; }
   static void Reserve(PathIndex& index, size_t count);
   void Reindex();
   int FindKeyIndex(std::u16string_view folded) const;
@@ -196,6 +198,14 @@ class RegistryHive {
 // Upper-cases a name as the registry compares names (ASCII, Latin-1 and the
 // common European letters).
 std::u16string FoldRegName(std::u16string_view name);
+
+// The value an 8-bit (Windows-1252) name refers to: the value of that name,
+// else the first value whose name, converted to the code page, is that name
+// (ignoring ASCII case). Names the code page cannot hold come out of
+// enumeration with '?' in their place; this finds their value again, so
+// that what was enumerated can be read and removed without being renamed.
+const RegValue* FindNarrowValue(const RegistryHive& hive, const RegKeyPath& key,
+                                std::string_view name);
 
 // The hive file of one root key on disk.
 class HiveFile {
@@ -288,6 +298,44 @@ class RegistryAccessor {
   std::vector<std::string> GetValueNames() const;
   // The raw value (tests and diagnostics).
   std::optional<RegValue> ReadValue(std::string_view name) const;
+
+  // The values of one key while a batch of changes is being made to it.
+  class KeyBatch {
+   public:
+    // Values in enumeration order, as the batch has left them so far.
+    std::vector<const RegValue*> Values() const { return hive_.Values(key_); }
+    // The value an 8-bit name refers to (see FindNarrowValue); nullptr when
+    // there is none.
+    const RegValue* Find(std::string_view name) const;
+    // Removes the value of that exact name (ignoring case); false when absent.
+    bool Delete(std::u16string_view name);
+    // Overwrites the value in place, or appends it after the last value.
+    bool Set(const RegValue& value);
+
+   private:
+    friend class RegistryAccessor;
+    KeyBatch(RegistryAccessor& owner, RegistryHive& hive, RegKeyPath key)
+        : owner_(owner), hive_(hive), key_(std::move(key)) {}
+    RegistryAccessor& owner_;
+    RegistryHive& hive_;
+    RegKeyPath key_;
+  };
+  // Makes several changes to the current key as one atomic change of the
+  // hive file: edit sees the key as the file holds it now, and everything it
+  // changes is written in one rewrite, only when it returns true. When edit
+  // returns false or throws, the file is left exactly as it was. When the
+  // key is gone and createKey is set, the key itself (its last level only,
+  // below a parent that still exists) is made again as part of the same
+  // change. False when no key is open, the key cannot be found or made, or
+  // edit returns false; a file that cannot be written raises
+  // ERegistryException.
+  bool ModifyKey(const std::function<bool(KeyBatch&)>& edit, bool createKey = false);
+
+ protected:
+  // Called before each change a batch makes and once more before the batch
+  // is written; an exception thrown here aborts the batch and leaves the
+  // file as it was (tests inject failures through it).
+  virtual void BatchStep() {}
 
  private:
   std::shared_ptr<const RegistryHive> LoadHive() const;

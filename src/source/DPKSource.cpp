@@ -60,14 +60,10 @@ std::string DoubleQuotes(std::string_view s) {
 }  // namespace
 
 TGeneralInfoChoices GeneralInfoChoicesFromFlags(uint32_t flags) {
+  const TFlagChoices choices = ChoicesFromFlags(flags);
   TGeneralInfoChoices c;
-  c.Build = (flags & pfNeverBuild) ? bcNever : bcAlways;
-  if (flags & (pfDesignOnly | pfRunOnly)) {
-    if (flags & pfDesignOnly) c.Usage = ucDesignTime;
-    if (flags & pfRunOnly) c.Usage = ucRunTime;
-  } else {
-    c.Usage = ucBoth;
-  }
+  c.Usage = choices.usage;
+  c.Build = choices.build;
   return c;
 }
 

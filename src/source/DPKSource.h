@@ -8,15 +8,12 @@
 #include <vector>
 
 #include "dcp/DCPMan.h"
+#include "package/GeneralInfo.h"
 #include "platform/ui.h"
 
 namespace kx {
 
 class TPackageModuleInfo;
-
-// The item indexes of the General Info page's usage and build boxes.
-enum TUsageChoice : int { ucNA = 0, ucDesignTime = 1, ucRunTime = 2, ucBoth = 3 };
-enum TBuildChoice : int { bcNA = 0, bcAlways = 1, bcNever = 2 };
 
 struct TGeneralInfoChoices {
   int Usage = ucNA;

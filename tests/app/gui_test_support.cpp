@@ -4,6 +4,9 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 
+#include "app/GenInfoPage.h"
+#include "app/Main.h"
+
 namespace kx::test {
 
 PromptResult ScriptedPrompts::WarningOkCancel(const std::string& text) {
@@ -28,6 +31,7 @@ std::optional<std::string> ScriptedPrompts::OpenFile(const FileDialogSpec& spec)
   if (fileAnswers.empty()) return std::nullopt;
   std::optional<std::string> r = fileAnswers.front();
   fileAnswers.pop_front();
+  if (r && dialogsMoveFolder) gui::MoveToChosenFolder(*r);
   return r;
 }
 
@@ -37,6 +41,7 @@ std::optional<std::string> ScriptedPrompts::SaveFile(const FileDialogSpec& spec)
   if (fileAnswers.empty()) return std::nullopt;
   std::optional<std::string> r = fileAnswers.front();
   fileAnswers.pop_front();
+  if (r && dialogsMoveFolder) gui::MoveToChosenFolder(*r);
   return r;
 }
 
@@ -88,6 +93,13 @@ void PressKey(QWidget* widget, int key, Qt::KeyboardModifiers modifiers) {
   QApplication::sendEvent(widget, &press);
   QKeyEvent release(QEvent::KeyRelease, key, modifiers);
   QApplication::sendEvent(widget, &release);
+}
+
+void OpenPackageAsUser(gui::TPackageForm& form, ScriptedPrompts& prompts,
+                       const std::string& windowsPath) {
+  prompts.dialogsMoveFolder = true;
+  prompts.fileAnswers.push_back(windowsPath);
+  form.GenInfoTabSheet->FileNameEdit->button()->click();
 }
 
 }  // namespace kx::test

@@ -10,6 +10,10 @@
 
 #include "app/QtPrompts.h"
 
+namespace kx::gui {
+class TPackageForm;
+}
+
 namespace kx::test {
 
 class ScriptedPrompts : public gui::AppPrompts {
@@ -39,7 +43,16 @@ class ScriptedPrompts : public gui::AppPrompts {
   std::vector<FileDialogSpec> dialogs;
   std::deque<PromptResult> answers;                    // Cancel / No when empty
   std::deque<std::optional<std::string>> fileAnswers;  // cancelled when empty
+  // An answered open or save dialog moves the current directory to the
+  // chosen file's folder, as the window's own dialogs do.
+  bool dialogsMoveFolder = false;
 };
+
+// Opens a package the way a user does: the ellipsis of the file name box,
+// the file picked in the open dialog (which moves the current directory to
+// its folder). A failure shows in the error box, as for the user.
+void OpenPackageAsUser(gui::TPackageForm& form, ScriptedPrompts& prompts,
+                       const std::string& windowsPath);
 
 // Mouse press and release at a point of a widget (left button).
 void Click(QWidget* widget, QPoint pos);

@@ -27,11 +27,7 @@ int RunScreenshots(const std::string& outDir, const std::string& package) {
     form.resize(820, 600);
     form.show();
     QApplication::processEvents();
-    try {
-      form.LoadPackageModule(Sys().UserPathToWindows(package));
-    } catch (const std::exception& e) {
-      std::fprintf(stderr, "Loading %s failed: %s\n", package.c_str(), e.what());
-    }
+    test::OpenPackageAsUser(form, prompts, Sys().UserPathToWindows(package));
     gui::TGenInfoPage* info = form.GenInfoTabSheet;
     if (info->ContainListBox->count() > 0) info->ContainListBox->setCurrentRow(0);
     if (info->RequireListBox->count() > 0) info->RequireListBox->setCurrentRow(0);

@@ -439,6 +439,96 @@ TEST_F(MainWindowTest, PendingFlagsClearOnFirstVisitAndReturnWithTheNextLoad) {
   EXPECT_TRUE(form->ResourcesPending);
 }
 
+// A package whose "Finalize" is missing: it loads, and releasing it fails
+// with "Invalid package handle".
+void WriteWithoutFinalize(test::TempPrefix& prefix, const std::string& windowsPath) {
+  test::PeSpec spec = test::PackageSpec(0x40000004, {}, {{0x10, "NoFin"}}, "",
+                                        {{"NoFin.Old@x"}, {"NoFin.Older@x"}});
+  std::erase_if(spec.exports, [](const test::PeExport& e) { return e.name == "Finalize"; });
+  prefix.WriteFile(windowsPath, test::BuildPe(spec));
+}
+
+TEST_F(MainWindowTest, AFailedReleaseStillResetsEveryPageAndTheNextLoadRefillsThem) {
+  WriteWithoutFinalize(prefix, "C:\\pk\\nofin.dpl");
+  WritePackage("C:\\pk\\good.dpl", 0x40000004, {}, {{0x10, "GoodUnit"}});
+  Start();
+  LoadViaDialog("C:\\pk\\nofin.dpl");
+  ASSERT_TRUE(form->Module->Loaded());
+  form->SetActivePage(form->ExportTabSheet);
+  form->SetActivePage(form->ClassesTabSheet);
+  form->SetActivePage(form->ResourcesTabSheet);
+  ASSERT_EQ(form->ExportTabSheet->ExpFuncListView->rowCount(), 3);
+  ASSERT_NE(Panel(form->ClassesTabSheet->ClassStatusBar, 0), "Units:");
+  form->SetActivePage(form->GenInfoTabSheet);
+  prompts.Forget();
+
+  LoadViaDialog("C:\\pk\\good.dpl");
+  EXPECT_EQ(prompts.Count("Error", "Invalid package handle"), 1);
+  EXPECT_FALSE(form->Module->Loaded());
+  // Nothing of the released module is left on any page.
+  EXPECT_EQ(form->ExportTabSheet->ExpFuncListView->rowCount(), 0);
+  EXPECT_EQ(form->ClassesTabSheet->DPLStructureTreeView->topLevelItemCount(), 0);
+  EXPECT_EQ(Panel(form->ClassesTabSheet->ClassStatusBar, 0), "Units:");
+  EXPECT_EQ(Panel(form->ClassesTabSheet->ClassStatusBar, 1), "Classes:");
+  EXPECT_EQ(form->ImportTabSheet->ImpModuleListView->rowCount(), 0);
+  EXPECT_EQ(form->GenInfoTabSheet->ContainListBox->count(), 0);
+  EXPECT_TRUE(form->ExportsPending);
+  EXPECT_TRUE(form->ResourcesPending);
+
+  // The next load fills every page from the new module.
+  prompts.Forget();
+  LoadViaDialog("C:\\pk\\good.dpl");
+  EXPECT_EQ(prompts.Count("Error"), 0);
+  form->SetActivePage(form->ExportTabSheet);
+  EXPECT_EQ(form->ExportTabSheet->ExpFuncListView->rowCount(), 2);  // Initialize, Finalize
+  EXPECT_EQ(Text(form->GenInfoTabSheet->ContainListBox->item(0)->text()), "GoodUnit");
+}
+
+TEST_F(MainWindowTest, PageChangesAndLoadsArrivingDuringALoadWaitForIt) {
+  WriteWithoutFinalize(prefix, "C:\\pk\\first.dpl");
+  WritePackage("C:\\pk\\second.dpl", 0x40000004, {}, {{0x10, "Second"}});
+  Start();
+  // The user clicks the Export tab and asks for another package while the
+  // first load lets messages run after loading the module.
+  int pumps = 0;
+  bool nestedLoadRan = false;
+  form->SetProcessMessages([&] {
+    if (++pumps != 2) return;
+    form->SetActivePage(form->ExportTabSheet);
+    form->LoadPackageModule("C:\\pk\\second.dpl");
+    nestedLoadRan = SameText(form->Module->FileName, "C:\\pk\\second.dpl");
+  });
+  form->LoadPackageModule("C:\\pk\\first.dpl");
+  EXPECT_FALSE(nestedLoadRan);
+  EXPECT_TRUE(SameText(form->Module->FileName, "C:\\pk\\first.dpl")) << form->Module->FileName;
+  // The page chosen meanwhile shows the first module's exports, read after
+  // its tables were.
+  EXPECT_EQ(form->ActivePage(), form->ExportTabSheet);
+  EXPECT_FALSE(form->ExportsPending);
+  EXPECT_EQ(form->ExportTabSheet->ExpFuncListView->rowCount(), 3);
+  EXPECT_EQ(Panel(form->ExportTabSheet->ExpFuncStatusBar, 0), "Exported Functions: 3");
+
+  // The queued request runs once the first load is over (releasing the
+  // first module reports its missing "Finalize"; the next request loads).
+  prompts.Forget();
+  for (int i = 0; i < 10 && prompts.Count("Error") == 0; ++i) QApplication::processEvents();
+  EXPECT_EQ(prompts.Count("Error", "Invalid package handle"), 1);
+  EXPECT_EQ(form->ExportTabSheet->ExpFuncListView->rowCount(), 0);
+  form->LoadPackageModule("C:\\pk\\second.dpl");
+  EXPECT_EQ(form->ExportTabSheet->ExpFuncListView->rowCount(), 2);
+}
+
+TEST_F(MainWindowTest, OpeningAsAUserFindsThePackageSourceBesideThePackage) {
+  WritePackage("C:\\pk\\src.dpl", 0x40000004, {}, {{0x10, "Src"}});
+  prefix.WriteText("C:\\pk\\src.dpk", "package src;\r\n\r\nend.\r\n");
+  Sys().SetCurrentDirectory("C:\\");
+  Start();
+  prompts.Forget();
+  test::OpenPackageAsUser(*form, prompts, "C:\\pk\\src.dpl");
+  EXPECT_EQ(prompts.Count("WarningOkCancel"), 1);  // only the missing src.dcp
+  EXPECT_EQ(form->DPKTabSheet->DPKSourceView->lines(), (QStringList{"package src;", "", "end."}));
+}
+
 // --- the General Info page's own handlers ----------------------------------
 
 TEST_F(MainWindowTest, SelectingAContainedUnitShowsItsFlags) {
@@ -551,30 +641,6 @@ TEST_F(MainWindowTest, APackageWithoutRequiresKeepsFindAndLoadDisabled) {
 }
 
 // --- flag word to combo boxes ----------------------------------------------
-
-TEST(GenInfoChoices, FlagWordsSelectTheDocumentedItems) {
-  using namespace gui;
-  struct Case {
-    uint32_t flags;
-    UsageChoice usage;
-    BuildChoice build;
-    ModuleTypeChoice type;
-  };
-  const Case cases[] = {
-      {0x40000002, ucDesignTime, bcImplicit, mtPackageDLL},
-      {0x40000007, ucRunTime, bcExplicit, mtPackageDLL},  // both usage bits: Run Time
-      {0x00000000, ucBoth, bcImplicit, mtExecutable},
-      {0xC0000000, ucBoth, bcImplicit, mtLibraryDLL},  // both module bits: Library DLL
-      {0x80000001, ucBoth, bcExplicit, mtLibraryDLL},
-      {0x00000004, ucRunTime, bcImplicit, mtExecutable},
-  };
-  for (const Case& c : cases) {
-    const FlagChoices got = ChoicesForFlags(c.flags);
-    EXPECT_EQ(got.usage, c.usage) << std::hex << c.flags;
-    EXPECT_EQ(got.build, c.build) << std::hex << c.flags;
-    EXPECT_EQ(got.moduleType, c.type) << std::hex << c.flags;
-  }
-}
 
 }  // namespace
 }  // namespace kx

@@ -1,5 +1,6 @@
-// kestrix-cli config over a copy of the demo prefix: what it prints, and
-// that it never writes to the registry.
+// kestrix-cli config and known over a copy of the demo prefix: what config
+// prints and that it never writes to the registry; what config set and the
+// known actions change.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -55,10 +56,10 @@ class ConfigCommand : public ::testing::Test {
     int code = -1;
     std::string out, err;
   };
-  Result Run(const std::vector<std::string>& args) const {
+  Result Run(const std::vector<std::string>& args, const std::string& command = "config") const {
     const fs::path out = dir_ / "out", err = dir_ / "err";
     std::string cmd =
-        "WINEPREFIX=" + Quote(Prefix().string()) + " " + Quote(KX_CLI_PATH) + " config";
+        "WINEPREFIX=" + Quote(Prefix().string()) + " " + Quote(KX_CLI_PATH) + " " + command;
     for (const auto& a : args) cmd += " " + Quote(a);
     cmd += " >" + Quote(out.string()) + " 2>" + Quote(err.string()) + " </dev/null";
     const int status = std::system(cmd.c_str());
@@ -177,6 +178,74 @@ TEST_F(ConfigCommand, FailuresFollowTheStartUpOfTheDesktopTool) {
   r = Run({});
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(r.err, "'warn' is not a valid integer value\n");
+}
+
+TEST_F(ConfigCommand, SetWritesOneOptionUnlessItsKeyIsMissing) {
+  Result r = Run({"set", "Show Details", "0"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  r = Run({"set", "packDLLOut", "C:\\Out"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  std::string user = Slurp(Prefix() / "user.reg");
+  EXPECT_NE(user.find("\"ShowPackageDetails\"=\"0\""), std::string::npos);
+  EXPECT_NE(user.find("\"PackageDLLOutputDir\"=\"C:\\\\Out\""), std::string::npos);
+  EXPECT_EQ(Run({"set", "Show Details", "yes"}).code, 1);
+  EXPECT_EQ(Run({"set", "No Such Option", "1"}).code, 2);
+  EXPECT_EQ(Run({"set", "Show Details"}).code, 2);
+  // "CPU Registers" lives under "Debugging": without that key nothing is stored.
+  const size_t at = user.find("[Software\\\\Borland\\\\Delphi\\\\3.0\\\\Debugging]");
+  ASSERT_NE(at, std::string::npos);
+  user.erase(at, user.find("\n\n", at) + 2 - at);
+  Spit(Prefix() / "user.reg", user);
+  r = Run({"set", "CPU Registers", "1"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("not stored"), std::string::npos) << r.err;
+  EXPECT_EQ(Slurp(Prefix() / "user.reg"), user);
+}
+
+TEST_F(ConfigCommand, KnownListsEditsAndChecksThePackages) {
+  Result r = Run({}, "known");
+  ASSERT_EQ(r.code, 0) << r.err;
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream lines(r.out);
+  for (std::string line; std::getline(lines, line);) {
+    rows.emplace_back();
+    std::istringstream cells(line);
+    for (std::string cell; std::getline(cells, cell, '\t');) rows.back().push_back(cell);
+  }
+  ASSERT_EQ(rows.size(), 5u);
+  for (const auto& row : rows) EXPECT_EQ(row.size(), 12u);
+  EXPECT_EQ(rows[1][0], "dclsmp30.dpl");
+  EXPECT_EQ(rows[1][1], "Off");
+  EXPECT_EQ(rows[2][3], "N/A");  // dclqrt30.dpl has no file
+  EXPECT_EQ(rows[4][1], "Lost");
+  EXPECT_EQ(nlohmann::json::parse(Run({"--json"}, "known").out)[3]["Location"],
+            "C:\\Projects\\Demo\\");
+
+  r = Run({"add", "C:\\PROJECTS\\Demo\\democomp.dpl"}, "known");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "Package already exists.\n");
+  fs::copy_file(Prefix() / "drive_c/Projects/Demo/DemoComp.dpl",
+                Prefix() / "drive_c/Projects/Demo/Second.dpl");
+  r = Run({"add", "C:\\Projects\\Demo\\Second.dpl"}, "known");
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.err, "Changes will take effect next time Delphi3 starts up!\n");
+  r = Run({"up", "C:\\Projects\\Demo\\Second.dpl"}, "known");
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(Run({"down", "C:\\Projects\\Old\\oldcomp30.dpl"}, "known").code, 1);  // Lost
+  EXPECT_EQ(Run({"up", "C:\\Nowhere.dpl"}, "known").code, 1);
+  r = Run({"remove", "C:\\Projects\\Old\\oldcomp30.dpl"}, "known");
+  EXPECT_EQ(r.code, 0) << r.err;
+  const std::string user = Slurp(Prefix() / "user.reg");
+  EXPECT_EQ(user.find("oldcomp30"), std::string::npos);
+  EXPECT_LT(user.find("Second.dpl"), user.find("DemoComp.dpl"));
+
+  r = Run({"check"}, "known");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out,
+            "\"C:\\Program Files\\Borland\\Delphi 3\\Bin\\dclqrt30.dpl\" is set to load, but its "
+            "file cannot be found.\n");
+  EXPECT_EQ(Run({"bogus"}, "known").code, 2);
+  EXPECT_EQ(Run({"add"}, "known").code, 2);
 }
 
 }  // namespace

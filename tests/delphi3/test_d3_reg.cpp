@@ -3,7 +3,6 @@
 // rewrite, and that nothing ever creates the Delphi 3 path.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -244,45 +243,85 @@ TEST_F(Delphi3RegTest, RewriteChangesTheLoadOrderAndKeepsDescriptions) {
   EXPECT_EQ(KnownNames(), names);
 }
 
-// An accessor whose deletions start failing after a number of successes.
-class FailingDeletes : public RegistryAccessor {
+// An accessor whose batch of changes fails at a chosen step.
+class FailingStep : public RegistryAccessor {
  public:
-  explicit FailingDeletes(int succeed) : RegistryAccessor(RootKey::CurrentUser), left_(succeed) {}
-  bool DeleteValue(std::string_view name) override {
-    if (left_-- <= 0) return false;
-    return RegistryAccessor::DeleteValue(name);
+  explicit FailingStep(int failAt) : RegistryAccessor(RootKey::CurrentUser), failAt_(failAt) {}
+  int steps = 0;
+
+ protected:
+  void BatchStep() override {
+    if (steps++ == failAt_) throw ERegistryException("injected");
   }
 
  private:
-  int left_;
+  int failAt_;
 };
 
-TEST_F(Delphi3RegTest, AFailedDeletionMidRewriteLosesNoPackage) {
-  for (int succeed = 0; succeed <= 2; ++succeed) {
-    SCOPED_TRACE(succeed);
-    WriteConfig({{kKnownPackagesKey, kKnownABC}});
-    Names old, descriptions;
-    ReadKnownPackages(old, descriptions);
-    const Names order = {old[2], old[1], old[0]};
-    const Names orderDesc = {descriptions[2], descriptions[1], descriptions[0]};
-    FailingDeletes reg(succeed);
+TEST_F(Delphi3RegTest, ARewriteHoldsTheOldOrTheCompleteNewSetWhateverFails) {
+  WriteConfig({{kKnownPackagesKey, kKnownABC}, {kLibraryKey, "\"SearchPath\"=\"x\"\n"}});
+  const std::string before = ReadText(UserReg());
+  Names old, descriptions;
+  ReadKnownPackages(old, descriptions);
+  const Names order = {old[2], old[0], old[1]};
+  const Names orderDesc = {descriptions[2], descriptions[0], descriptions[1]};
+  // Three deletions, three writes, then the file itself: a failure at any
+  // of them leaves the file as it was.
+  for (int failAt = 0; failAt <= 6; ++failAt) {
+    SCOPED_TRACE(failAt);
+    FailingStep reg(failAt);
     ASSERT_TRUE(OpenDelphi3Key(reg));
     ASSERT_TRUE(reg.OpenKey(kKnownPackagesKey, false));
-    try {
-      ReplaceKeyValues(reg, old, order, orderDesc);
-      FAIL() << "no error";
-    } catch (const ERegistryException& e) {
-      EXPECT_STREQ(e.what(), "Error removing old known package!");
-    }
-    Names names, desc;
-    ReadKnownPackages(names, desc);
-    ASSERT_EQ(names.size(), 3u);
-    for (size_t i = 0; i < old.size(); ++i) {
-      auto it = std::find(names.begin(), names.end(), old[i]);
-      ASSERT_NE(it, names.end()) << old[i];
-      EXPECT_EQ(desc[it - names.begin()], descriptions[i]);
-    }
+    EXPECT_THROW(ReplaceKeyValues(reg, old, order, orderDesc), ERegistryException);
+    EXPECT_EQ(ReadText(UserReg()), before);
   }
+  FailingStep reg(7);
+  ASSERT_TRUE(OpenDelphi3Key(reg));
+  ASSERT_TRUE(reg.OpenKey(kKnownPackagesKey, false));
+  ReplaceKeyValues(reg, old, order, orderDesc);
+  EXPECT_EQ(reg.steps, 7);
+  Names names, desc;
+  ReadKnownPackages(names, desc);
+  EXPECT_EQ(names, order);
+  EXPECT_EQ(desc, orderDesc);
+
+  // An old name that is no longer in the key: the error, and no change.
+  const std::string now = ReadText(UserReg());
+  const Names stale = {old[0], "C:\\D3\\Gone.dpl"};
+  try {
+    RewriteKnownPackages(&stale, &old, &descriptions);
+    FAIL() << "no error";
+  } catch (const ERegistryException& e) {
+    EXPECT_STREQ(e.what(), "Error removing old known package!");
+  }
+  EXPECT_EQ(ReadText(UserReg()), now);
+}
+
+TEST_F(Delphi3RegTest, NamesTheCodePageCannotHoldSurviveEveryChange) {
+  // "C:\D3\<Greek capital omega>mega.dpl" with a description holding it too.
+  WriteConfig({{kKnownPackagesKey,
+                "\"C:\\\\D3\\\\A.dpl\"=\"Package A\"\n"
+                "\"C:\\\\D3\\\\\\x3a9mega.dpl\"=\"\\x3a9 desc\"\n"
+                "\"C:\\\\D3\\\\C.dpl\"=\"\"\n"}});
+  const std::string omega = "\"C:\\\\D3\\\\\\x3a9mega.dpl\"=\"\\x3a9 desc\"";
+  Names old, descriptions;
+  ReadKnownPackages(old, descriptions);
+  EXPECT_EQ(old[1], "C:\\D3\\?mega.dpl");
+  EXPECT_EQ(descriptions[1], "? desc");  // found again by its enumerated name
+  const Names order = {old[1], old[2], old[0]};
+  const Names orderDesc = {descriptions[1], descriptions[2], descriptions[0]};
+  RewriteKnownPackages(&old, &order, &orderDesc);
+  std::string text = ReadText(UserReg());
+  EXPECT_NE(text.find(omega), std::string::npos) << text;
+  EXPECT_EQ(text.find('?'), std::string::npos) << text;
+  EXPECT_EQ(KnownNames(), order);
+  // Adding and removing other packages leave it alone; removing it by its
+  // enumerated name removes that value and nothing else.
+  WriteKnownPackage("C:\\D3\\D.dpl", "d");
+  EXPECT_TRUE(DeleteKnownPackage("C:\\D3\\A.dpl"));
+  EXPECT_NE(ReadText(UserReg()).find(omega), std::string::npos);
+  EXPECT_TRUE(DeleteKnownPackage(old[1]));
+  EXPECT_EQ(KnownNames(), (Names{"C:\\D3\\C.dpl", "C:\\D3\\D.dpl"}));
 }
 
 TEST_F(Delphi3RegTest, RewriteRecreatesOnlyTheKnownPackagesKey) {

@@ -116,18 +116,58 @@ TEST(ModuleKinds, FromExtensionIgnoringCase) {
   EXPECT_STREQ(DefaultExtensionOf(mkBPL), ".BPL");
 }
 
-TEST(GeneralInfoChoices, FlagWordsToComboTexts) {
-  EXPECT_EQ(PackageUsageText(0x40000002), "Design Time");
-  EXPECT_EQ(PackageBuildText(0x40000002), "Always (Implicit)");
-  EXPECT_EQ(PEModuleTypeText(0x40000002), "Package DLL");
-
-  EXPECT_EQ(PackageUsageText(0x40000007), "Run Time");
-  EXPECT_EQ(PackageBuildText(0x40000007), "Never (Explicit)");
-
-  EXPECT_EQ(PackageUsageText(0), "Both Design & Run Time");
-  EXPECT_EQ(PEModuleTypeText(0), "EXEcutable");
-  EXPECT_EQ(PEModuleTypeText(0x80000000), "Library DLL");
-  EXPECT_EQ(PEModuleTypeText(0xC0000000), "Library DLL");
+TEST(GeneralInfoChoices, FlagWordsSelectOneChoiceForPageCommandLineAndSource) {
+  struct Case {
+    uint32_t flags;
+    TUsageChoice usage;
+    TBuildChoice build;
+    TModuleTypeChoice type;
+    const char* texts[3];
+  };
+  const Case cases[] = {
+      {0x40000002,
+       ucDesignTime,
+       bcAlways,
+       mtPackageDLL,
+       {"Design Time", "Always (Implicit)", "Package DLL"}},
+      // Both usage bits: Run Time.
+      {0x40000007,
+       ucRunTime,
+       bcNever,
+       mtPackageDLL,
+       {"Run Time", "Never (Explicit)", "Package DLL"}},
+      {0x00000000,
+       ucBoth,
+       bcAlways,
+       mtExecutable,
+       {"Both Design & Run Time", "Always (Implicit)", "EXEcutable"}},
+      // Both module bits: Library DLL.
+      {0xC0000000,
+       ucBoth,
+       bcAlways,
+       mtLibraryDLL,
+       {"Both Design & Run Time", "Always (Implicit)", "Library DLL"}},
+      {0x80000001,
+       ucBoth,
+       bcNever,
+       mtLibraryDLL,
+       {"Both Design & Run Time", "Never (Explicit)", "Library DLL"}},
+      {0x00000004,
+       ucRunTime,
+       bcAlways,
+       mtExecutable,
+       {"Run Time", "Always (Implicit)", "EXEcutable"}},
+  };
+  for (const Case& c : cases) {
+    const TFlagChoices got = ChoicesFromFlags(c.flags);
+    EXPECT_EQ(got.usage, c.usage) << std::hex << c.flags;
+    EXPECT_EQ(got.build, c.build) << std::hex << c.flags;
+    EXPECT_EQ(got.moduleType, c.type) << std::hex << c.flags;
+    EXPECT_EQ(PackageUsageText(c.flags), c.texts[0]);
+    EXPECT_EQ(PackageBuildText(c.flags), c.texts[1]);
+    EXPECT_EQ(PEModuleTypeText(c.flags), c.texts[2]);
+    EXPECT_EQ(kUsageItems[got.usage], std::string(c.texts[0]));
+  }
 }
 
 TEST(GeneralInfoChoices, UnitFlagCaptionsAndSortedRequires) {

@@ -1,0 +1,123 @@
+// The Delphi3 page on a copy of the demo prefix: the list built on the first
+// visit, the buttons as the selection moves, Up, Remove, Find and Load from
+// the keyboard, and the option controls writing the registry (a missing
+// subkey is covered by the registry store and `config set` tests).
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <filesystem>
+
+#include "app/Delphi3Page.h"
+#include "app/FindPage.h"
+#include "app/GenInfoPage.h"
+#include "app/Main.h"
+#include "delphi3/D3_Reg.h"
+#include "gui_test_support.h"
+#include "platform/system.h"
+#include "support/demo_prefix.h"
+
+namespace kx {
+namespace {
+namespace fs = std::filesystem;
+using gui::TPackageForm;
+
+class Delphi3PageTest : public ::testing::Test {
+ protected:
+  void TearDown() override { form.reset(); }
+  void Start() {
+    form = std::make_unique<TPackageForm>(prompts);
+    form->SetProcessMessages([] {});
+    page = form->SystemTabSheet;
+  }
+  std::string Reg() const { return demo_.UserReg(); }
+  bool Has(const std::string& line) const { return Reg().find(line) != std::string::npos; }
+  void Select(int row) { page->KnownPackListView->selectDisplayedRow(row); }
+  std::string Cell(int row, int column) const {
+    return gui::ToCore(page->KnownPackListView->displayedCell(row, column));
+  }
+
+  test::DemoPrefixCopy demo_;
+  const fs::path& root_ = demo_.Root();
+  test::ScriptedPrompts prompts;
+  std::unique_ptr<TPackageForm> form;
+  gui::TDelphi3Page* page = nullptr;
+};
+
+TEST_F(Delphi3PageTest, TheListIsBuiltOnTheFirstVisitAndFollowsTheSelection) {
+  Start();
+  EXPECT_EQ(page->KnownPackListView->rowCount(), 0);
+  form->SetActivePage(page);
+  EXPECT_FALSE(form->SystemInfoPending);
+  ASSERT_EQ(page->KnownPackListView->rowCount(), 5);
+  EXPECT_EQ(Cell(1, 0), "dclsmp30.dpl");
+  EXPECT_EQ(Cell(1, 1), "Off");
+  EXPECT_EQ(Cell(4, 1), "Lost");
+  EXPECT_FALSE(page->LoadKnownPackBtn->isEnabled());
+
+  Select(4);  // Lost
+  EXPECT_FALSE(page->LoadKnownPackBtn->isEnabled());
+  EXPECT_TRUE(page->FindKnownPackBtn->isEnabled());
+  EXPECT_FALSE(page->MoveUPKnownPackBtn->isEnabled());
+  QStringList searched;
+  QObject::connect(page, &gui::TDelphi3Page::lostPackageSearchRequested,
+                   [&](const QString& name) { searched << name; });
+  page->FindKnownPackBtn->click();
+  EXPECT_EQ(form->ActivePage(), form->FindTabSheet);
+  EXPECT_EQ(searched, QStringList{QStringLiteral("oldcomp30.dpl")});
+
+  form->SetActivePage(page);
+  Select(1);
+  EXPECT_TRUE(page->MoveUPKnownPackBtn->isEnabled());
+  page->MoveUPKnownPackBtn->click();
+  EXPECT_EQ(Cell(0, 0), "dclsmp30.dpl");
+  EXPECT_EQ(page->KnownPackListView->selectedModelRow(), 0);
+  EXPECT_FALSE(page->MoveUPKnownPackBtn->isEnabled());
+  std::vector<std::string> names, descriptions;
+  ReadKnownPackages(names, descriptions);
+  EXPECT_EQ(names[0], "C:\\Program Files\\Borland\\Delphi 3\\Bin\\dclsmp30.dpl");
+
+  Select(2);  // dclqrt30, On without a file
+  prompts.answers.push_back(PromptResult::Yes);
+  page->RemoveKnownPackBtn->click();
+  EXPECT_EQ(prompts.Count("WarningYesNo", "Removing \"dclqrt30.dpl\".\r\nAre you sure?"), 1);
+  EXPECT_EQ(prompts.Count("WarningOk", "Changes will take effect next time Delphi3 starts up!"), 1);
+  EXPECT_EQ(page->KnownPackListView->rowCount(), 4);
+  EXPECT_FALSE(Has("dclqrt30"));
+
+  Select(1);  // dclstd30: Enter loads it
+  test::PressKey(page->KnownPackListView, Qt::Key_Return);
+  EXPECT_EQ(form->ActivePage(), form->GenInfoTabSheet);
+  EXPECT_EQ(form->Module->FileName, "C:\\Program Files\\Borland\\Delphi 3\\Bin\\dclstd30.dpl");
+}
+
+TEST_F(Delphi3PageTest, OptionsAreFilledAndWrittenOnEveryChange) {
+  Start();
+  // The fill writes checked boxes back: a stored "2" becomes "1".
+  EXPECT_TRUE(Has("\"WarnOnPackageRebuild\"=\"1\""));
+  EXPECT_TRUE(page->POWarnOnRebuildCheck->isChecked());
+  EXPECT_FALSE(page->DOWatchesOnTopCheck->isChecked());
+  EXPECT_EQ(gui::ToCore(page->DefPackFilenameEdit->text()),
+            "C:\\Program Files\\Borland\\Delphi 3\\Lib\\dclusr30.dpk");
+
+  const std::string start = ReadLibrarySearchPath();
+  page->LibPathEdit->setFocus();
+  page->LibPathEdit->end(false);
+  std::string typed;
+  for (char c : std::string("xyz")) {
+    // A typed character: key press and release carrying its text.
+    for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+      QKeyEvent key(type, Qt::Key_X + (c - 'x'), Qt::NoModifier, QString(QChar(c)));
+      QApplication::sendEvent(page->LibPathEdit, &key);
+    }
+    typed += c;
+    EXPECT_EQ(ReadLibrarySearchPath(), start + typed);
+  }
+  page->DOCPURegisterCheck->click();
+  EXPECT_TRUE(Has("\"EnableCPU\"=\"1\""));
+  page->DOCPURegisterCheck->click();
+  EXPECT_TRUE(Has("\"EnableCPU\"=\"0\""));
+}
+
+}  // namespace
+}  // namespace kx

@@ -1,0 +1,329 @@
+// The known packages list and its editing, on private prefixes and on a
+// copy of the demo prefix: statuses and counters, the meter, the button
+// rules, Add/Remove/Up/Down with their registry effects, and the
+// load-order check.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "delphi3/D3_Reg.h"
+#include "delphi3/KnownPacks.h"
+#include "package/PackMan.h"
+#include "support/demo_prefix.h"
+#include "support/pe_builder.h"
+#include "support/test_system.h"
+
+namespace kx {
+namespace {
+namespace fs = std::filesystem;
+using Names = std::vector<std::string>;
+
+// Records what the list asks and shows; answers Yes.
+class Recorder : public Prompts, public ProgressMeter {
+ public:
+  PromptResult WarningOkCancel(const std::string& t) override {
+    return Note("OkCancel", t), PromptResult::Ok;
+  }
+  PromptResult WarningYesNo(const std::string& t) override {
+    return Note("YesNo", t), PromptResult::Yes;
+  }
+  void Message(const std::string& t) override { Note("Message", t); }
+  void Error(const std::string& t) override { Note("Error", t); }
+  std::optional<std::string> OpenFile(const FileDialogSpec&) override { return std::nullopt; }
+  std::optional<std::string> SaveFile(const FileDialogSpec&) override { return std::nullopt; }
+  std::optional<std::string> SelectFolder(const std::string&, const std::string&) override {
+    return std::nullopt;
+  }
+  void SetLabel(const std::string& t) override { Note("Label", t); }
+  void SetTotal(int) override {}
+  void SetCompleted(int c) override { completed.push_back(c); }
+  void Show() override { Note("Show", ""); }
+  void Hide() override { Note("Hide", ""); }
+  void Note(const std::string& kind, const std::string& text) { said.push_back(kind + ":" + text); }
+  Names said;
+  std::vector<int> completed;
+};
+
+struct ListUnderTest {
+  ListUnderTest() { store.ReadFromRegistry(); }
+  KnownPackStore store;
+  Recorder rec;
+  TKnownPackList list{
+      store.Lists(), rec, [this](const std::string& t) { rec.Note("Warning", t); }, rec, {}};
+  Names Column(int c) const {
+    Names out;
+    for (const auto& r : list.Rows) out.push_back(r[c]);
+    return out;
+  }
+};
+
+const char kD3Key[] = "[Software\\\\Borland\\\\Delphi\\\\3.0";
+
+std::string UserReg(const std::string& known, const std::string& disabled) {
+  std::string t =
+      "WINE REGISTRY Version 2\n;; All keys relative to \\\\User\\\\S-1-5-21-0-0-0-1000\n\n"
+      "#arch=win32\n\n" +
+      std::string(kD3Key) + "] 1\n\n";
+  if (!known.empty()) t += std::string(kD3Key) + "\\\\Known Packages] 1\n" + known + "\n";
+  if (!disabled.empty()) t += std::string(kD3Key) + "\\\\Disabled Packages] 1\n" + disabled;
+  return t;
+}
+
+std::string Value(const std::string& path, const std::string& desc = "d") {
+  std::string escaped;
+  for (char c : path) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  return "\"" + escaped + "\"=\"" + desc + "\"\n";
+}
+
+TEST(KnownPackList, StatusesAndCounters) {
+  struct Case {
+    const char* name;
+    Names known, disabled, files;
+    Names statuses;  // rows in order
+    int on, off, lost;
+  } cases[] = {
+      {"deleted On package", {"C:\\P\\a.dpl"}, {}, {}, {"On"}, 1, 0, 0},
+      {"Off", {"C:\\P\\a.dpl"}, {"C:\\P\\a.dpl"}, {"C:\\P\\a.dpl"}, {"Off"}, 0, 1, 0},
+      {"Lost", {"C:\\P\\a.dpl"}, {"C:\\P\\a.dpl"}, {}, {"Lost"}, 0, 0, 1},
+      {"disabled only, file or not",
+       {"C:\\P\\a.dpl"},
+       {"C:\\P\\x.dpl", "C:\\P\\y.dpl"},
+       {"C:\\P\\x.dpl"},
+       {"On", "Lost", "Lost"},
+       1,
+       0,
+       2},
+      {"letter case", {"C:\\P\\A.DPL"}, {"c:\\p\\a.dpl"}, {"C:\\P\\a.dpl"}, {"Off"}, 0, 1, 0},
+      {"one of each",
+       {"C:\\P\\a.dpl", "C:\\P\\b.dpl", "C:\\P\\c.dpl"},
+       {"C:\\P\\b.dpl", "C:\\P\\c.dpl"},
+       {"C:\\P\\b.dpl"},
+       {"On", "Off", "Lost"},
+       1,
+       1,
+       1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TempPrefix prefix;
+    std::string known, disabled;
+    for (const auto& k : c.known) known += Value(k, "known");
+    for (const auto& d : c.disabled) disabled += Value(d, "disabled " + d.substr(5));
+    std::ofstream(prefix.Root() / "user.reg", std::ios::binary) << UserReg(known, disabled);
+    for (const auto& f : c.files) prefix.WriteText(f, "not a package");
+    ListUnderTest t;
+    t.list.InitSystemInfo();
+    EXPECT_EQ(t.Column(kcStatus), c.statuses);
+    EXPECT_EQ(t.store.OnPackCount, c.on);
+    EXPECT_EQ(t.store.OffPackCount, c.off);
+    EXPECT_EQ(t.store.LostPackCount, c.lost);
+    for (size_t i = 0; i < t.list.Rows.size(); ++i) {
+      const auto& row = t.list.Rows[i];
+      // Not packages or missing: N/A from Type on, except the Location.
+      EXPECT_EQ(row[kcType], "N/A");
+      EXPECT_EQ(row[kcLocation], "C:\\P\\");
+      EXPECT_EQ(row[11], "N/A");
+      // Disabled-only rows carry the description from "Disabled Packages".
+      if (i >= c.known.size()) {
+        EXPECT_EQ(row[kcDescription].substr(0, 8), "disabled");
+      }
+    }
+  }
+}
+
+TEST(KnownPackList, MeterStepsAndButtonRules) {
+  test::TempPrefix prefix;
+  std::string known;
+  for (int i = 0; i < 16; ++i) known += Value("C:\\P\\p" + std::to_string(i) + ".dpl");
+  std::ofstream(prefix.Root() / "user.reg", std::ios::binary)
+      << UserReg(known, Value("C:\\P\\p1.dpl") + Value("C:\\P\\gone.dpl"));
+  prefix.WriteText("C:\\P\\p1.dpl", "x");
+  ListUnderTest t;
+  t.list.InitSystemInfo();  // 17 entries: step 17 div 8 + 1 = 3
+  EXPECT_EQ(t.rec.completed, (std::vector<int>{0, 0, 3, 6, 9, 12, 15, 0}));
+  ASSERT_EQ(t.list.Rows.size(), 17u);
+  EXPECT_EQ(t.store.OnPackCount + t.store.OffPackCount, 16);
+
+  struct Rule {
+    int row;
+    bool load, find, up, down;
+  } rules[] = {
+      {-1, false, false, false, false},  // nothing selected
+      {0, true, false, false, true},     // first: no Up
+      {1, true, false, true, true},      // an Off row moves like an On row
+      {15, true, false, true, false},    // OnPackCount + OffPackCount - 1: no Down
+      {16, false, true, false, false},   // Lost
+  };
+  for (const Rule& r : rules) {
+    SCOPED_TRACE(r.row);
+    t.list.Selected = r.row;
+    const KnownPackButtons b = t.list.Buttons();
+    EXPECT_EQ(b.load, r.load);
+    EXPECT_EQ(b.remove, r.row >= 0);
+    EXPECT_EQ(b.find, r.find);
+    EXPECT_EQ(b.up, r.up);
+    EXPECT_EQ(b.down, r.down);
+    EXPECT_TRUE(b.add && b.test);
+  }
+}
+
+// A copy of the demo prefix as the current system.
+class DemoPrefix : public ::testing::Test {
+ protected:
+  std::string Reg() const { return demo_.UserReg(); }
+  static Names Known() {
+    Names n, d;
+    ReadKnownPackages(n, d);
+    return n;
+  }
+  static Names Disabled() {
+    Names n, d;
+    ReadDisabledPackages(n, d);
+    return n;
+  }
+  test::DemoPrefixCopy demo_;
+  const fs::path& root_ = demo_.Root();
+};
+
+const std::string kStd = "C:\\Program Files\\Borland\\Delphi 3\\Bin\\dclstd30.dpl";
+const std::string kSmp = "C:\\Program Files\\Borland\\Delphi 3\\Bin\\dclsmp30.dpl";
+const std::string kQrt = "C:\\Program Files\\Borland\\Delphi 3\\Bin\\dclqrt30.dpl";
+const std::string kDemo = "C:\\Projects\\Demo\\DemoComp.dpl";
+const std::string kOld = "C:\\Projects\\Old\\oldcomp30.dpl";
+
+TEST_F(DemoPrefix, AddRemoveAndTheirRegistryEffects) {
+  ListUnderTest t;
+  t.list.InitSystemInfo();
+  EXPECT_EQ(t.Column(kcStatus), (Names{"On", "Off", "On", "On", "Lost"}));
+  EXPECT_EQ(t.list.Rows[0][kcType], "Dsgn");
+  EXPECT_EQ(t.list.Rows[0][4], "Yes");
+
+  // Already registered, in another letter case: nothing changes.
+  const std::string before = Reg();
+  EXPECT_FALSE(t.list.AddKnownPackage("c:\\projects\\demo\\democomp.DPL"));
+  EXPECT_EQ(t.rec.said.back(), std::string("Warning:") + kPackageExistsMsg);
+  EXPECT_EQ(Reg(), before);
+
+  // A new package: last value of the key, shown after the On rows.
+  const std::string fresh = "C:\\Projects\\Demo\\Fresh.dpl";
+  fs::copy_file(root_ / "drive_c/Projects/Demo/DemoComp.dpl",
+                root_ / "drive_c/Projects/Demo/Fresh.dpl");
+  ASSERT_TRUE(t.list.AddKnownPackage(fresh));
+  EXPECT_EQ(t.rec.said.back(), std::string("Warning:") + kNextStartMsg);
+  EXPECT_EQ(Known().back(), fresh);
+  EXPECT_EQ(t.list.RowPath(3), fresh);
+  EXPECT_EQ(t.store.OnPackCount, 4);
+  EXPECT_NE(Reg().find("\"C:\\\\Projects\\\\Demo\\\\Fresh.dpl\"=\"Kestrix \\\"Demo\\\" Komponenten "
+                       "f\\xfcr Delphi\""),
+            std::string::npos);
+  // A file that cannot be loaded is not registered.
+  EXPECT_FALSE(t.list.AddKnownPackage("C:\\Projects\\Demo\\DemoComp.dpk"));
+  EXPECT_EQ(t.rec.said.back(), std::string("Error:") + kNoPackageAddedMsg);
+
+  // Off: both keys, OffPackCount. On: Known Packages only. Lost and
+  // disabled-only: Disabled Packages only.
+  t.list.RemoveKnownPackage(t.list.FindRow(kSmp));
+  EXPECT_EQ(t.store.OffPackCount, 0);
+  EXPECT_EQ(Disabled(), Names{kOld});
+  t.list.RemoveKnownPackage(t.list.FindRow(kStd));
+  EXPECT_EQ(t.store.OnPackCount, 3);
+  EXPECT_EQ(Disabled(), Names{kOld});
+  t.list.RemoveKnownPackage(t.list.FindRow(kOld));
+  EXPECT_EQ(t.store.LostPackCount, 0);
+  EXPECT_TRUE(Disabled().empty());
+  EXPECT_EQ(Known(), (Names{kQrt, kDemo, fresh}));
+  EXPECT_EQ(t.store.KnownPackNames, Known());
+  EXPECT_EQ(t.store.KnownPackDescriptions.size(), t.store.KnownPackNames.size());
+
+  // Without the "Known Packages" key nothing can be registered: an error,
+  // not a row that the registry does not hold.
+  std::string reg = Reg();
+  const size_t at = reg.find("[Software\\\\Borland\\\\Delphi\\\\3.0\\\\Known Packages]");
+  ASSERT_NE(at, std::string::npos);
+  reg.erase(at, reg.find("\n\n", at) + 2 - at);
+  std::ofstream(root_ / "user.reg", std::ios::binary | std::ios::trunc) << reg;
+  const size_t rows = t.list.Rows.size();
+  EXPECT_FALSE(t.list.AddKnownPackage(kStd));
+  EXPECT_EQ(t.rec.said.back(), std::string("Error:") + kNoPackageAddedMsg);
+  EXPECT_EQ(Reg(), reg);
+  EXPECT_EQ(t.list.Rows.size(), rows);
+}
+
+TEST_F(DemoPrefix, UpAndDownSwapByPath) {
+  ListUnderTest t;
+  t.list.InitSystemInfo();
+  Names names, descriptions;
+  ReadKnownPackages(names, descriptions);
+  t.list.Selected = 1;
+  ASSERT_TRUE(t.list.MoveKnownPackage(true));
+  Names after, afterDesc;
+  ReadKnownPackages(after, afterDesc);
+  EXPECT_EQ(after, (Names{kSmp, kStd, kQrt, kDemo}));
+  EXPECT_EQ(afterDesc, (Names{descriptions[1], descriptions[0], descriptions[2], descriptions[3]}));
+  EXPECT_EQ(t.list.Selected, 0);
+  EXPECT_EQ(t.list.RowPath(0), kSmp);
+  EXPECT_EQ(t.list.Rows[0][kcStatus], "Off");
+  EXPECT_EQ(t.store.KnownPackStatus[0], psOff);
+  EXPECT_EQ(t.store.KnownPackNames.back(), kOld);  // disabled-only entry kept last
+
+  // The lower neighbour is listed only under "Disabled Packages".
+  const std::string before = Reg();
+  t.list.Selected = 3;
+  try {
+    t.list.MoveKnownPackage(false);
+    FAIL() << "no error";
+  } catch (const Exception& e) {
+    EXPECT_STREQ(e.what(), "");
+  }
+  EXPECT_EQ(Reg(), before);
+  EXPECT_EQ(t.list.RowPath(3), kDemo);
+  t.list.Selected = 0;
+  EXPECT_FALSE(t.list.MoveKnownPackage(true));  // no upper neighbour
+}
+
+TEST_F(DemoPrefix, TestWalkReportsTheLostFileOnce) {
+  ListUnderTest t;
+  t.list.InitSystemInfo();
+  t.rec.said.clear();
+  const auto findings = t.list.TestKnownPackBtnClick();
+  ASSERT_EQ(findings.size(), 1u);
+  EXPECT_EQ(findings[0].package, kQrt);
+  EXPECT_EQ(t.rec.said, (Names{"Label:Checking Load Order Dependencies...",
+                               "Show:", "Hide:", "Message:" + findings[0].text}));
+}
+
+TEST(LoadOrderCheck, LaterDisabledAndMissingRequirements) {
+  test::TempPrefix prefix;
+  // Only "onpath" is a file the loader finds; every checked package exists.
+  test::WriteBytes(prefix.Host("C:\\windows\\system32\\onpath.dpl"),
+                   test::BuildPe(test::PackageSpec(pfRunOnly, {}, {{0x10, "OnPath"}})));
+  const Names names = {"C:\\P\\early.dpl", "C:\\P\\first.dpl", "C:\\P\\off.dpl", "C:\\P\\late.dpl",
+                       "C:\\P\\BPL.bpl"};
+  for (const auto& n : names) prefix.WriteText(n, "");
+  const std::vector<int> statuses = {psOn, psOn, psOff, psOn, psOn};
+  std::map<std::string, Names> requires_ = {
+      {names[0], {}},          {names[1], {"early", "late", "OFF", "onpath", "nowhere", "first"}},
+      {names[2], {"nowhere"}},                          // disabled: not loaded, not checked
+      {names[3], {"early"}},   {names[4], {"onpath"}},  // a .bpl looks for onpath.bpl
+  };
+  const auto findings = CheckLoadOrder(names, statuses, [&](const std::string& p) {
+    if (p == names[3]) throw ELoadPackage("damaged");
+    return requires_.at(p);
+  });
+  Names texts;
+  for (const auto& f : findings) texts.push_back(f.text);
+  EXPECT_EQ(texts, (Names{
+                       "\"C:\\P\\first.dpl\" requires \"late\", which comes later in the load "
+                       "order (\"C:\\P\\late.dpl\").",
+                       "\"C:\\P\\first.dpl\" requires \"OFF\", which is disabled "
+                       "(\"C:\\P\\off.dpl\").",
+                       "\"C:\\P\\first.dpl\" requires \"nowhere\", which the loader cannot find.",
+                       "\"C:\\P\\late.dpl\": its package information cannot be read (damaged).",
+                       "\"C:\\P\\BPL.bpl\" requires \"onpath\", which the loader cannot find.",
+                   }));
+}
+
+}  // namespace
+}  // namespace kx
