@@ -1,5 +1,5 @@
 // Loading a large package and filling its Export and Structure pages: a
-// synthetic package library with 500 units and 20,000 exports.
+// synthetic package library with 500 units and 20,002 exports.
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -14,40 +14,13 @@ namespace {
 using namespace kx;
 
 constexpr int kUnits = 500;
-constexpr int kExportsPerUnit = 40;  // 20,000 in all
-
-// Per unit: two classes (marker, unit-level export, members), system
-// routines and procedures.
-test::PeSpec BigPackage() {
-  std::vector<std::pair<uint8_t, std::string>> units;
-  std::vector<test::PeExport> exports;
-  for (int u = 0; u < kUnits; ++u) {
-    std::string unit = "Unit" + std::to_string(1000 + u);
-    units.emplace_back(0, unit);
-    int n = 0;
-    auto add = [&](const std::string& rest) {
-      exports.push_back({unit + "." + rest + "@" + std::to_string(10000000 + u * 100 + n)});
-      ++n;
-    };
-    for (const char* cls : {"TAlpha", "TBeta"}) {
-      add(std::string(".") + cls);
-      add(cls);
-      for (int m = 0; m < 12; ++m) add(std::string(cls) + ".Method" + std::to_string(m));
-    }
-    add("Register");
-    add("Initialization");
-    add("Finalization");
-    while (n < kExportsPerUnit - (u == 0 ? 2 : 0)) add("Proc" + std::to_string(n));
-  }
-  units.emplace_back(0x1C, "SysInit");
-  units.emplace_back(0x03, "bigpack");
-  return test::PackageSpec(0x40000004, {}, units, "Benchmark package", std::move(exports));
-}
+constexpr int kExportsPerUnit = 40;  // 20,002 in all with Initialize and Finalize
 
 struct Fixture {
   Fixture() {
     prefix = std::make_unique<test::TempPrefix>();
-    prefix->WriteFile("C:\\bench\\bigpack.dpl", test::BuildPe(BigPackage()));
+    prefix->WriteFile("C:\\bench\\bigpack.dpl",
+                      test::BuildPe(test::LargePackageSpec(kUnits, kExportsPerUnit)));
   }
   std::unique_ptr<test::TempPrefix> prefix;
 };

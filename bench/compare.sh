@@ -6,6 +6,8 @@
 #   FILE  a package to time (default: one built here with the i686 MinGW
 #         toolchain: 500 units, 20,002 exports, 502 contained units)
 #   RUNS  runs per command (default 21); the median is reported
+# With KX_BENCH_KEEP=DIR the built package (and the vcl30.dpl it requires)
+# are copied to DIR for later runs with FILE.
 #
 # Needs: a Release-like build of kestrix-cli in build/ (built when missing),
 # python3, readpe (Debian: pev), python3-pefile, and for the default file
@@ -86,6 +88,10 @@ EOF
     i686-w64-mingw32-gcc -shared -nostdlib -s -Wl,--no-insert-timestamp -Wl,-e,_DllMain@12 \
       -Wl,--image-base=0x41000000 -o "$work/big.dpl" big.o big.res.o big.def)
   file=$work/big.dpl
+  if [ -n "${KX_BENCH_KEEP:-}" ]; then
+    mkdir -p "$KX_BENCH_KEEP"
+    cp "$file" "$work/vcl30.dpl" "$KX_BENCH_KEEP/"
+  fi
 fi
 file=$(cd "$(dirname "$file")" && pwd)/$(basename "$file")
 

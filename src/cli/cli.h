@@ -4,16 +4,15 @@
 // code 0 ok, 1 the operation failed, 2 bad usage.
 #include <functional>
 #include <iosfwd>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 namespace kx::cli {
 
 struct Args {
-  std::vector<std::string> positional;  // after the command name
-  std::vector<std::string> flags;       // "--json", "--units", ...
+  std::vector<std::string> positional;                       // after the command name
+  std::vector<std::string> flags;                            // "--json", "--units", ...
   std::vector<std::pair<std::string, std::string>> options;  // "-o" OUT
   bool Has(const std::string& flag) const;
   const std::string* Option(const std::string& name) const;
@@ -26,7 +25,7 @@ struct UsageError {
 
 struct Command {
   std::string name;
-  std::string usage;  // "info FILE [--json]"
+  std::string usage;                          // "info FILE [--json]"
   std::vector<std::string> optionsWithValue;  // e.g. {"-o"}
   std::function<int(const Args&)> run;
 };
@@ -46,5 +45,6 @@ std::string WindowsPathArg(const std::string& arg);
 
 #define KX_CLI_CONCAT2(a, b) a##b
 #define KX_CLI_CONCAT(a, b) KX_CLI_CONCAT2(a, b)
-#define KX_CLI_COMMAND(...) \
-  static const bool KX_CLI_CONCAT(kx_cli_reg_, __LINE__) = ::kx::cli::RegisterCommand(::kx::cli::Command{__VA_ARGS__})
+#define KX_CLI_COMMAND(...)                                \
+  static const bool KX_CLI_CONCAT(kx_cli_reg_, __LINE__) = \
+      ::kx::cli::RegisterCommand(::kx::cli::Command{__VA_ARGS__})

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "cli/cli.h"
+#include "cli/output.h"
 #include "package/GeneralInfo.h"
 #include "package/PackMan.h"
 #include "package/PackPages.h"
@@ -45,9 +46,6 @@ class TerminalMeter : public ProgressMeter {
   int total_ = 0;
   int completed_ = 0;
 };
-
-// JSON text values are UTF-8.
-std::string U(const std::string& cp1252) { return Out(cp1252); }
 
 void CheckArgs(const Args& args, std::initializer_list<const char*> allowed) {
   if (args.positional.size() != 1) throw UsageError{"expected exactly one FILE"};
@@ -93,23 +91,31 @@ int RunInfo(const Args& args) {
       {"File Time", FormatLongTime(m.FileDate)},
   };
   std::vector<std::string> requires_ = SortedRequires(m.Requires);
+  Output& out = Output::Stdout();
   if (args.Has("--json")) {
-    nlohmann::ordered_json j;
-    for (const auto& [k, v] : fields) j[k] = U(v);
-    j["Requires"] = nlohmann::json::array();
-    for (const auto& r : requires_) j["Requires"].push_back(U(r));
-    j["Contains"] = nlohmann::json::array();
+    JsonWriter j(out);
+    j.BeginObject();
+    for (const auto& [k, v] : fields) j.Member(k, v);
+    j.Key("Requires").BeginArray();
+    for (const auto& r : requires_) j.String(r);
+    j.EndArray().Key("Contains").BeginArray();
     for (const auto& u : m.Contains)
-      j["Contains"].push_back(nlohmann::ordered_json{
-          {"Name", U(u.name)}, {"Flags", Join(UnitFlagCaptions(u.flags), ", ")}});
-    std::cout << j.dump(2) << "\n";
+      j.BeginObject()
+          .Member("Name", u.name)
+          .Member("Flags", Join(UnitFlagCaptions(u.flags), ", "))
+          .EndObject();
+    j.EndArray().EndObject();
+    out.Raw("\n");
     return 0;
   }
-  for (const auto& [k, v] : fields) std::cout << k << "\t" << Out(v) << "\n";
-  for (const auto& r : requires_) std::cout << "Requires\t" << Out(r) << "\n";
+  for (const auto& [k, v] : fields) out.Raw(k).Raw("\t").Text(v).Raw("\n");
+  for (const auto& r : requires_) out.Raw("Requires\t").Text(r).Raw("\n");
   for (const auto& u : m.Contains)
-    std::cout << "Contains\t" << Out(u.name) << "\t" << Join(UnitFlagCaptions(u.flags), ", ")
-              << "\n";
+    out.Raw("Contains\t")
+        .Text(u.name)
+        .Raw("\t")
+        .Text(Join(UnitFlagCaptions(u.flags), ", "))
+        .Raw("\n");
   return 0;
 }
 
@@ -123,42 +129,45 @@ int RunExports(const Args& args) {
   ExportListResult r = FillExportList(m, meter);
   meter.Hide();
   if (r.damaged) std::cerr << "warning: the export table is damaged; the rows read are shown\n";
+  Output& out = Output::Stdout();
   if (args.Has("--json")) {
-    nlohmann::ordered_json j;
-    j["exports"] = nlohmann::json::array();
+    JsonWriter j(out);
+    j.BeginObject().Key("exports").BeginArray();
     for (const auto& row : r.rows)
-      j["exports"].push_back(nlohmann::ordered_json{
-          {"Address", HexAddress(row.address)}, {"Ordinal", row.ordinal}, {"Name", U(row.name)}});
-    j["status"] = nlohmann::json::array();
-    for (const auto& s : r.statusPanels) j["status"].push_back(U(s));
-    std::cout << j.dump(2) << "\n";
+      j.BeginObject()
+          .Member("Address", HexAddress(row.address))
+          .Key("Ordinal")
+          .Number(row.ordinal)
+          .Member("Name", row.name)
+          .EndObject();
+    j.EndArray().Key("status").BeginArray();
+    for (const auto& s : r.statusPanels) j.String(s);
+    j.EndArray().EndObject();
+    out.Raw("\n");
     return 0;
   }
-  std::cout << "Address\tOrdinal\tName\n";
+  out.Raw("Address\tOrdinal\tName\n");
   for (const auto& row : r.rows)
-    std::cout << HexAddress(row.address) << "\t" << row.ordinal << "\t" << Out(row.name) << "\n";
-  for (const auto& s : r.statusPanels) std::cout << Out(s) << "\n";
+    out.Raw(HexAddress(row.address)).Raw("\t").Num(row.ordinal).Raw("\t").Text(row.name).Raw("\n");
+  for (const auto& s : r.statusPanels) out.Text(s).Raw("\n");
   return 0;
 }
 
-void PrintNode(const StructureNode& n, int level) {
-  std::cout << std::string(size_t(level) * 2, ' ') << Out(n.caption) << "\n";
-  for (const auto& c : n.children) PrintNode(c, level + 1);
+void PrintNode(Output& out, const StructureNode& n, int level) {
+  out.Spaces(size_t(level) * 2).Text(n.caption).Raw("\n");
+  for (const auto& c : n.children) PrintNode(out, c, level + 1);
 }
 
-nlohmann::ordered_json NodeJson(const StructureNode& n) {
-  nlohmann::ordered_json j;
-  j["caption"] = U(n.caption);
-  j["state"] = n.stateIndex;
+void NodeJson(JsonWriter& j, const StructureNode& n) {
+  j.BeginObject().Member("caption", n.caption).Key("state").Number(n.stateIndex);
   if (auto rows = ElementInfoRows(n)) {
-    nlohmann::ordered_json info;
-    for (const auto& [k, v] : *rows) info[k] = U(v);
-    info["Signature"] = U(n.info->Signature);
-    j["info"] = info;
+    j.Key("info").BeginObject();
+    for (const auto& [k, v] : *rows) j.Member(k, v);
+    j.Member("Signature", n.info->Signature).EndObject();
   }
-  j["children"] = nlohmann::json::array();
-  for (const auto& c : n.children) j["children"].push_back(NodeJson(c));
-  return j;
+  j.Key("children").BeginArray();
+  for (const auto& c : n.children) NodeJson(j, c);
+  j.EndArray().EndObject();
 }
 
 int RunStructure(const Args& args) {
@@ -174,15 +183,20 @@ int RunStructure(const Args& args) {
   // initial texts.
   std::array<std::string, 2> status =
       r.built ? r.statusPanels : std::array<std::string, 2>{"Units:", "Classes:"};
+  Output& out = Output::Stdout();
   if (args.Has("--json")) {
-    nlohmann::ordered_json j;
-    j["tree"] = r.built ? NodeJson(r.root) : nlohmann::ordered_json(nullptr);
-    j["status"] = nlohmann::json::array({U(status[0]), U(status[1])});
-    std::cout << j.dump(2) << "\n";
+    JsonWriter j(out);
+    j.BeginObject().Key("tree");
+    if (r.built)
+      NodeJson(j, r.root);
+    else
+      j.Null();
+    j.Key("status").BeginArray().String(status[0]).String(status[1]).EndArray().EndObject();
+    out.Raw("\n");
     return 0;
   }
-  if (r.built) PrintNode(r.root, 0);
-  std::cout << Out(status[0]) << "\n" << Out(status[1]) << "\n";
+  if (r.built) PrintNode(out, r.root, 0);
+  out.Text(status[0]).Raw("\n").Text(status[1]).Raw("\n");
   return 0;
 }
 
@@ -192,34 +206,37 @@ int RunImports(const Args& args) {
   LoadModule(m, args);
   ImportListResult r = FillImportList(m);
   if (r.damaged) std::cerr << "warning: the import table is damaged; the rows read are shown\n";
+  Output& out = Output::Stdout();
   if (args.Has("--json")) {
-    nlohmann::ordered_json j;
-    j["imports"] = nlohmann::json::array();
+    JsonWriter j(out);
+    j.BeginObject().Key("imports").BeginArray();
     for (const auto& row : r.rows)
-      j["imports"].push_back(nlohmann::ordered_json{
-          {"Handle", row.handleText}, {"Type", row.type}, {"Name", U(row.name)}});
-    j["status"] = nlohmann::json::array({U(r.statusPanels[0]), U(r.statusPanels[1])});
-    std::cout << j.dump(2) << "\n";
+      j.BeginObject()
+          .Member("Handle", row.handleText)
+          .Member("Type", row.type)
+          .Member("Name", row.name)
+          .EndObject();
+    j.EndArray().Key("status").BeginArray();
+    j.String(r.statusPanels[0]).String(r.statusPanels[1]).EndArray().EndObject();
+    out.Raw("\n");
     return 0;
   }
-  std::cout << "Handle\tType\tName\n";
+  out.Raw("Handle\tType\tName\n");
   for (const auto& row : r.rows)
-    std::cout << row.handleText << "\t" << row.type << "\t" << Out(row.name) << "\n";
-  std::cout << Out(r.statusPanels[0]) << "\n" << Out(r.statusPanels[1]) << "\n";
+    out.Text(row.handleText).Raw("\t").Text(row.type).Raw("\t").Text(row.name).Raw("\n");
+  out.Text(r.statusPanels[0]).Raw("\n").Text(r.statusPanels[1]).Raw("\n");
   return 0;
 }
 
-void PrintResource(const ResourceNode& n, int level) {
-  std::cout << std::string(size_t(level) * 2, ' ') << Out(n.caption) << "\n";
-  for (const auto& c : n.children) PrintResource(c, level + 1);
+void PrintResource(Output& out, const ResourceNode& n, int level) {
+  out.Spaces(size_t(level) * 2).Text(n.caption).Raw("\n");
+  for (const auto& c : n.children) PrintResource(out, c, level + 1);
 }
 
-nlohmann::ordered_json ResourceJson(const ResourceNode& n) {
-  nlohmann::ordered_json j;
-  j["caption"] = U(n.caption);
-  j["children"] = nlohmann::json::array();
-  for (const auto& c : n.children) j["children"].push_back(ResourceJson(c));
-  return j;
+void ResourceJson(JsonWriter& j, const ResourceNode& n) {
+  j.BeginObject().Member("caption", n.caption).Key("children").BeginArray();
+  for (const auto& c : n.children) ResourceJson(j, c);
+  j.EndArray().EndObject();
 }
 
 int RunResources(const Args& args) {
@@ -228,19 +245,20 @@ int RunResources(const Args& args) {
   LoadModule(m, args);
   m.ReadResources();
   ResourceTree tree = ShowResourceTree(m.ResourceLines);
+  Output& out = Output::Stdout();
   if (args.Has("--json")) {
-    nlohmann::ordered_json j;
-    j["tree"] = nlohmann::json::array();
-    for (const auto& n : tree.topLevel) j["tree"].push_back(ResourceJson(n));
-    j["lines"] = nlohmann::json::array();
+    JsonWriter j(out);
+    j.BeginObject().Key("tree").BeginArray();
+    for (const auto& n : tree.topLevel) ResourceJson(j, n);
+    j.EndArray().Key("lines").BeginArray();
     for (const auto& l : m.ResourceLines)
-      j["lines"].push_back(nlohmann::ordered_json{{"text", U(l.text)}, {"depth", l.depth}});
-    j["status"] = U(tree.status);
-    std::cout << j.dump(2) << "\n";
+      j.BeginObject().Member("text", l.text).Key("depth").Number(l.depth).EndObject();
+    j.EndArray().Member("status", tree.status).EndObject();
+    out.Raw("\n");
     return 0;
   }
-  for (const auto& n : tree.topLevel) PrintResource(n, 0);
-  std::cout << Out(tree.status) << "\n";
+  for (const auto& n : tree.topLevel) PrintResource(out, n, 0);
+  out.Text(tree.status).Raw("\n");
   return 0;
 }
 

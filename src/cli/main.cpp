@@ -3,6 +3,7 @@
 #include <map>
 
 #include "cli/cli.h"
+#include "cli/output.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/system.h"
@@ -74,7 +75,8 @@ int main(int argc, char** argv) {
     if (std::find(cmd.optionsWithValue.begin(), cmd.optionsWithValue.end(), a) !=
         cmd.optionsWithValue.end()) {
       if (i + 1 >= argc) {
-        std::cerr << "kestrix-cli: " << a << " needs a value\nusage: kestrix-cli " << cmd.usage << "\n";
+        std::cerr << "kestrix-cli: " << a << " needs a value\nusage: kestrix-cli " << cmd.usage
+                  << "\n";
         return 2;
       }
       args.options.emplace_back(a, argv[++i]);
@@ -84,7 +86,12 @@ int main(int argc, char** argv) {
       args.positional.push_back(a);
     }
   }
+  // What a command printed before it failed is written before its error.
+  struct FlushAtEnd {
+    ~FlushAtEnd() { Output::Stdout().Flush(); }
+  };
   try {
+    FlushAtEnd flush;
     return cmd.run(args);
   } catch (const UsageError& e) {
     std::cerr << "kestrix-cli: " << e.message << "\nusage: kestrix-cli " << cmd.usage << "\n";

@@ -45,10 +45,22 @@ void AppendUtf8(std::string& out, uint32_t cp) {
 
 }  // namespace
 
+void AppendCp1252AsUtf8(std::string& out, std::string_view text) {
+  // ASCII runs, the common case, are copied as they stand.
+  size_t i = 0;
+  while (i < text.size()) {
+    size_t j = i;
+    while (j < text.size() && static_cast<unsigned char>(text[j]) < 0x80) ++j;
+    out.append(text.data() + i, j - i);
+    if (j < text.size()) AppendUtf8(out, ByteToUnit(static_cast<unsigned char>(text[j++])));
+    i = j;
+  }
+}
+
 std::string Cp1252ToUtf8(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (char c : text) AppendUtf8(out, ByteToUnit(static_cast<unsigned char>(c)));
+  AppendCp1252AsUtf8(out, text);
   return out;
 }
 

@@ -10,6 +10,8 @@
 namespace kx {
 
 std::string Cp1252ToUtf8(std::string_view text);
+// The same, appended to out (no string of its own per call).
+void AppendCp1252AsUtf8(std::string& out, std::string_view text);
 // Characters without a Windows-1252 form become '?', as WideCharToMultiByte does.
 std::string Utf8ToCp1252(std::string_view utf8);
 std::string Utf16ToCp1252(std::u16string_view text);

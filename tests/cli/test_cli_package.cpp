@@ -320,20 +320,9 @@ TEST_F(CliPackage, WindowsPathsAndTheDemoPrefix) {
 
 // The export and resource listings of real 32-bit DLLs that nobody here
 // wrote agree with pefile.
-TEST(CliPackageAgainstPefile, MinGWRuntimeDlls) {
-  if (std::system("/usr/bin/python3 -c 'import pefile' >/dev/null 2>&1") != 0)
-    GTEST_SKIP() << "python3-pefile not installed";
-  // The small runtime DLLs of Debian's i686 MinGW-w64 toolchain.
-  std::vector<fs::path> dlls;
-  std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator("/usr/lib/gcc/i686-w64-mingw32", ec);
-       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    std::string name = it->path().filename().string();
-    for (const char* want : {"libgcc_s_dw2-1.dll", "libatomic-1.dll", "libssp-0.dll",
-                             "libquadmath-0.dll", "libgomp-1.dll"})
-      if (name == want) dlls.push_back(it->path());
-  }
-  if (dlls.empty()) GTEST_SKIP() << "no MinGW runtime DLLs";
+// Compares exports, resources (and for imports: the imported module names,
+// each once) of each DLL as data with what pefile reads.
+void CheckAgainstPefile(const std::vector<fs::path>& dlls) {
   const char* script =
       "import pefile,sys\n"
       "pefile.MAX_SYMBOL_EXPORT_COUNT=1<<20\n"
@@ -341,6 +330,10 @@ TEST(CliPackageAgainstPefile, MinGWRuntimeDlls) {
       "d=getattr(pe,'DIRECTORY_ENTRY_EXPORT',None)\n"
       "for s in (d.symbols if d else []):\n"
       "  if s.name: print('$%08X\\t%d\\t%s' % (s.address, s.ordinal, s.name.decode('latin-1')))\n"
+      "seen=set()\n"
+      "for i in getattr(pe,'DIRECTORY_ENTRY_IMPORT',[]):\n"
+      "  n=i.dll.decode('latin-1')\n"
+      "  if n.upper() not in seen: seen.add(n.upper()); print('import\\t'+n)\n"
       "n=0\n"
       "def walk(dr):\n"
       "  global n\n"
@@ -361,22 +354,72 @@ TEST(CliPackageAgainstPefile, MinGWRuntimeDlls) {
     size_t n;
     while ((n = fread(buf, 1, sizeof buf, p)) > 0) expected.append(buf, n);
     pclose(p);
-    std::vector<std::string> want;
+    std::vector<std::string> wantRows, wantImports;
+    std::string wantResources;
     std::stringstream ss(expected);
-    for (std::string l; std::getline(ss, l);) want.push_back(l);
-    ASSERT_FALSE(want.empty());
+    for (std::string l; std::getline(ss, l);) {
+      if (l.starts_with("import\t"))
+        wantImports.push_back(l.substr(7));
+      else if (l.starts_with("Resource Directories: "))
+        wantResources = l;
+      else
+        wantRows.push_back(l);
+    }
+    ASSERT_FALSE(wantResources.empty()) << dll;
 
     Result exports = Cli("exports " + Quote(dll.string()) + " --as-data");
     ASSERT_EQ(exports.rc, 0) << dll << exports.err;
     std::vector<std::string> rows(exports.lines.begin() + 1, exports.lines.end() - 3);
-    std::vector<std::string> wantRows(want.begin(), want.end() - 1);
     EXPECT_EQ(rows, wantRows) << dll;
+
+    Result imports = Cli("imports " + Quote(dll.string()) + " --as-data");
+    ASSERT_EQ(imports.rc, 0) << dll << imports.err;
+    std::vector<std::string> names;
+    for (size_t i = 1; i + 2 < imports.lines.size(); ++i)
+      names.push_back(imports.lines[i].substr(imports.lines[i].rfind('\t') + 1));
+    EXPECT_EQ(names, wantImports) << dll;
 
     Result res = Cli("resources " + Quote(dll.string()) + " --as-data");
     ASSERT_EQ(res.rc, 0) << dll << res.err;
-    EXPECT_EQ(res.lines.back(), want.back()) << dll;
+    EXPECT_EQ(res.lines.back(), wantResources) << dll;
   }
   fs::remove(py);
+}
+
+bool HavePefile() {
+  return std::system("/usr/bin/python3 -c 'import pefile' >/dev/null 2>&1") == 0;
+}
+
+TEST(CliPackageAgainstPefile, MinGWRuntimeDlls) {
+  if (!HavePefile()) GTEST_SKIP() << "python3-pefile not installed";
+  // The small runtime DLLs of Debian's i686 MinGW-w64 toolchain.
+  std::vector<fs::path> dlls;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator("/usr/lib/gcc/i686-w64-mingw32", ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    std::string name = it->path().filename().string();
+    for (const char* want : {"libgcc_s_dw2-1.dll", "libatomic-1.dll", "libssp-0.dll",
+                             "libquadmath-0.dll", "libgomp-1.dll"})
+      if (name == want) dlls.push_back(it->path());
+  }
+  if (dlls.empty()) GTEST_SKIP() << "no MinGW runtime DLLs";
+  CheckAgainstPefile(dlls);
+}
+
+// 64-bit images are read as data files (exports, imports, resources) and
+// refused as packages with the system's text for a foreign image.
+TEST(CliPackageAgainstPefile, Wine64BitDllsAsData) {
+  if (!HavePefile()) GTEST_SKIP() << "python3-pefile not installed";
+  const fs::path dir = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows";
+  std::vector<fs::path> dlls;
+  for (const char* name :
+       {"version.dll", "kernel32.dll", "comctl32.dll", "user32.dll", "advapi32.dll", "shell32.dll"})
+    if (fs::exists(dir / name)) dlls.push_back(dir / name);
+  if (dlls.empty()) GTEST_SKIP() << "Wine's 64-bit DLLs are not installed";
+  CheckAgainstPefile(dlls);
+  Result info = Cli("info " + Quote(dlls[0].string()));
+  EXPECT_EQ(info.rc, 1);
+  EXPECT_TRUE(info.err.ends_with("is not a valid Win32 application.\n")) << info.err;
 }
 
 }  // namespace

@@ -220,6 +220,23 @@ TEST_F(BadInputTest, ResourceDirectoryPointingBackIntoItself) {
   EXPECT_NO_THROW(ShowResourceTree(m.ResourceLines));
 }
 
+TEST_F(BadInputTest, TwoEntriesSharingASubdirectoryAreBothListed) {
+  PeLayout layout;
+  auto image = Package(&layout);
+  uint32_t root = layout.Offset(layout.resourceDir);
+  // The root's second entry (RCDATA) shares the first one's (AVI) subtree.
+  Put32(image, root + 16 + 8 + 4, test::Get32(image, root + 16 + 4));
+  Open(image, true);
+  m.ReadResources();
+  ASSERT_EQ(m.ResourceLines.size(), 8u);
+  EXPECT_EQ(m.ResourceLines[0].text, "AVI");
+  EXPECT_EQ(m.ResourceLines[4].text, "RCDATA");
+  for (size_t i = 1; i < 4; ++i) {
+    EXPECT_EQ(m.ResourceLines[4 + i].text, m.ResourceLines[i].text) << i;
+    EXPECT_EQ(m.ResourceLines[4 + i].depth, m.ResourceLines[i].depth) << i;
+  }
+}
+
 TEST_F(BadInputTest, ResourceEntryCountRunningPastTheImage) {
   PeLayout layout;
   auto image = Package(&layout);

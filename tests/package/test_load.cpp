@@ -155,6 +155,18 @@ TEST_F(LoadTest, WithoutInitializeTheModuleIsRejectedAndUnloaded) {
   EXPECT_FALSE(IsLoaded("plain.dll"));
 }
 
+TEST_F(LoadTest, ABuiltInSystemLibraryIsNoPackage) {
+  // No kernel32.dll file in the prefix: the built-in one loads, but has no
+  // "Initialize" to offer.
+  for (const char* name : {"kernel32.dll", "KERNEL32", "C:\\windows\\system32\\kernel32.dll"}) {
+    TPackageModuleInfo m;
+    EXPECT_EQ(Message([&] { m.Load(name); }),
+              "Invalid package file 'C:\\windows\\system32\\kernel32.dll'")
+        << name;
+    EXPECT_FALSE(IsLoaded("kernel32.dll")) << name;
+  }
+}
+
 TEST_F(LoadTest, WithoutPackageInfoTheLoadFailsButStaysLoaded) {
   PeSpec s;
   s.exports = {{"Initialize"}, {"Finalize"}};
@@ -262,6 +274,34 @@ TEST_F(LoadTest, ExportTablesAreReadInTheActualMapping) {
   EXPECT_EQ(rows[1].address, layout.exportRvas[2]);
   EXPECT_EQ(rows[0].address, layout.exportRvas[3]);
   Sys().Proc().FreeLibrary(first);
+}
+
+TEST_F(LoadTest, TheExportDirectoryIsReadOnlyInsideTheModulesOwnImage) {
+  // a.dpl's export directory entry points just past its own image, where
+  // b.dll lies with a real export directory.
+  test::PeLayout la, lb;
+  PeSpec a = PackageSpec(0x40000000, {}, {{0, "A"}}, {}, {PeExport{"A.One@1"}});
+  a.imageBase = 0x20000000;
+  auto bytesA = test::BuildPe(a, &la);
+  const uint32_t sizeA = test::Get32(bytesA, la.optionalHeader + 56);
+  const uint32_t baseB = 0x20000000 + ((sizeA + 0xFFFF) & ~0xFFFFu);
+  PeSpec b;
+  b.imageBase = baseB;
+  b.exports = {{"B1"}, {"B2"}, {"B3"}};
+  auto bytesB = test::BuildPe(b, &lb);
+  test::Put32(bytesA, la.optionalHeader + 96, baseB - 0x20000000 + lb.exportDir);
+  prefix.WriteFile("C:\\p\\a.dpl", bytesA);
+  prefix.WriteFile("C:\\p\\b.dll", bytesB);
+  TPackageModuleInfo m;
+  m.LoadAsData("C:\\p\\a.dpl");
+  ASSERT_EQ(m.Handle, 0x20000000u);
+  const HMODULE hb = Sys().Proc().LoadLibrary("C:\\p\\b.dll");
+  ASSERT_EQ(hb, baseB);
+  m.ReadExportTables();
+  EXPECT_EQ(m.NameCount, 0);
+  EXPECT_EQ(m.FunctionTable, 0u);
+  EXPECT_TRUE(ReadExportRows(m).empty());
+  Sys().Proc().FreeLibrary(hb);
 }
 
 TEST_F(LoadTest, PackageKindFromFileAndFromModule) {

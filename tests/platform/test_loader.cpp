@@ -56,8 +56,10 @@ class Loader : public ::testing::Test {
 using Names = std::vector<std::string>;
 
 TEST_F(Loader, BareNameSearchOrderIsProgramCurrentSystemWindowsThenPath) {
-  const std::vector<std::string> places = {kProgramDir,   "C:\\work", "C:\\windows\\system32",
-                                           "C:\\windows", "C:\\p1",   "C:\\p2"};
+  // The 16-bit system folder comes between the system and Windows folders.
+  const std::vector<std::string> places = {
+      kProgramDir, "C:\\work", "C:\\windows\\system32", "C:\\windows\\system", "C:\\windows",
+      "C:\\p1",    "C:\\p2"};
   for (const auto& dir : places) Put(dir + "\\probe.dll", Dll());
   for (const auto& dir : places) {
     Process p;
@@ -177,6 +179,25 @@ TEST_F(Loader, ImagesAreCopiedToThePreferredBaseOrTheNextFreeRange) {
   ASSERT_TRUE(p.FreeLibrary(a));
   EXPECT_FALSE(p.IsMapped(a, 1));
   EXPECT_EQ(p.LoadLibrary("c"), 0x10000000u);
+}
+
+TEST_F(Loader, TheProgramsOwnImageRangeIsNeverGivenToAModule) {
+  // At the default base, inside the range, and just above it.
+  const struct {
+    uint32_t base;
+    bool moved;
+  } cases[] = {{0x00400000, true}, {0x004F0000, true}, {0x00500000, false}};
+  for (const auto& c : cases) {
+    PeSpec spec = Dll({}, {{.name = "F"}}, c.base);
+    Put("C:\\work\\at.dll", spec);
+    Process p;
+    const HMODULE h = p.LoadLibrary("at");
+    ASSERT_NE(h, 0u) << std::hex << c.base;
+    const ModuleRecord* r = p.Module(h);
+    EXPECT_EQ(r->imageBase, c.base);
+    EXPECT_EQ(h != c.base, c.moved) << std::hex << c.base;
+    EXPECT_TRUE(h >= 0x00500000u || h + r->sizeOfImage <= 0x00400000u) << std::hex << h;
+  }
 }
 
 TEST_F(Loader, ImagesOutsideUserSpaceOrUnalignedAreMovedBelowIt) {

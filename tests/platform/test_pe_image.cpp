@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
+#include <optional>
 
 #include "platform/pe_image.h"
 #include "support/pe_builder.h"
@@ -102,6 +104,86 @@ TEST(PeImage, ListsExportsWithOrdinalsNamesAndForwarders) {
   EXPECT_GE(byName["Alpha"]->ordinal, 5u);
 }
 
+TEST(PeImage, FindsExportNamesByHintThenBinarySearch) {
+  test::PeLayout layout;
+  test::PeSpec spec = SampleSpec();
+  for (int i = 0; i < 40; ++i) spec.exports.push_back({.name = "N" + std::to_string(100 + i)});
+  auto bytes = BuildPe(spec, &layout);
+  const PeImage pe(bytes);
+  const auto dir = pe.ExportDirectory();
+  ASSERT_TRUE(dir);
+  const uint32_t last = dir->numberOfNames - 1;
+  // spec: the export's position in the spec; -1 when the name is absent.
+  // Hints are name table positions, right ones and wrong ones.
+  const struct {
+    const char* name;
+    uint32_t hint;
+    int spec;
+  } cases[] = {
+      {"Alpha", 0xFFFFFFFFu, 1},
+      {"Alpha", 0, 1},
+      {"Alpha", last, 1},
+      {"Beta", 1, 0},
+      {"N100", 3, 4},
+      {"N139", 5, 43},
+      {"Fwd", 2, 3},
+      {"A", 0, -1},
+      {"N1000", 0, -1},
+      {"Zeta", 0, -1},
+      {"", 0, -1},
+      {"alpha", 0, -1},
+  };
+  for (const auto& c : cases) {
+    const auto index = pe.FindExportIndex(*dir, c.name, c.hint);
+    if (c.spec < 0) {
+      EXPECT_EQ(index, std::nullopt) << c.name;
+      continue;
+    }
+    ASSERT_TRUE(index) << c.name << " " << c.hint;
+    EXPECT_EQ(*index + dir->ordinalBase, layout.exportOrdinals[c.spec]) << c.name;
+    EXPECT_EQ(pe.ExportRva(*dir, *index), layout.exportRvas[c.spec]) << c.name;
+  }
+  EXPECT_EQ(pe.ExportRva(*dir, dir->numberOfFunctions), 0u);
+  // A name whose ordinal index lies outside the address table is not found.
+  const uint32_t ordinals = layout.Offset(dir->addressOfNameOrdinals);
+  Put16(bytes, ordinals, 0xFFFF);  // the first name, "Alpha"
+  const PeImage damaged(bytes);
+  EXPECT_EQ(damaged.FindExportIndex(*dir, "Alpha"), std::nullopt);
+  EXPECT_TRUE(damaged.FindExportIndex(*dir, "Beta"));
+}
+
+TEST(PeImage, ExportCountsBeyondWhatTheFileHoldsAreRefused) {
+  test::PeLayout layout;
+  const auto bytes = BuildPe(SampleSpec(), &layout);
+  // The image as the loader maps it, grown to 8 MiB of zero fill: room for
+  // tables of a million entries that the file itself cannot hold.
+  std::vector<uint8_t> mapped(8u << 20);
+  std::copy(bytes.begin(), bytes.begin() + 0x400, mapped.begin());
+  for (const auto& sec : layout.sections)
+    std::copy_n(bytes.begin() + sec.rawOffset, std::min(sec.rawSize, sec.virtualSize),
+                mapped.begin() + sec.rva);
+  const uint32_t dir = layout.exportDir;
+  const struct {
+    uint32_t functions, names;
+    bool refused;
+  } cases[] = {{0x00100000, 0, true}, {4, 0x00100000, true}, {4, 3, false}};
+  for (const auto& c : cases) {
+    auto b = mapped;
+    Put32(b, dir + 20, c.functions);
+    Put32(b, dir + 24, c.names);
+    Put32(b, dir + 28, 0x00100000);  // address, name and ordinal tables in the zero fill
+    Put32(b, dir + 32, 0x00500000);
+    Put32(b, dir + 36, 0x00600000);
+    const PeImage pe(b, PeImage::Layout::Mapped, PeImage::Accept::Pe32, bytes.size());
+    if (c.refused) {
+      EXPECT_THROW(pe.ExportDirectory(), EReadError) << c.functions << " " << c.names;
+      EXPECT_THROW(pe.Exports(), EReadError);
+    } else {
+      EXPECT_TRUE(pe.Exports().empty());  // every slot is empty
+    }
+  }
+}
+
 TEST(PeImage, ListsImportsByNameAndOrdinalInDescriptorOrder) {
   const auto bytes = BuildPe(SampleSpec());
   const auto imports = PeImage(bytes).Imports();
@@ -126,6 +208,13 @@ TEST(PeImage, RejectsFilesThatAreNotPe32ForTheI386) {
   auto b = good;
   Put16(b, layout.optionalHeader, IMAGE_NT_OPTIONAL_HDR64_MAGIC);
   expectBad(b, "PE32+");
+  {
+    // Readable when asked for: its directories start 16 bytes further.
+    PeImage pe64(b, PeImage::Layout::File, PeImage::Accept::Pe32OrPe32Plus);
+    EXPECT_TRUE(pe64.IsPe32Plus());
+    EXPECT_EQ(pe64.Directory(IMAGE_DIRECTORY_ENTRY_EXPORT).rva,
+              test::Get32(b, layout.optionalHeader + 112));
+  }
   b = good;
   Put16(b, layout.ntHeaders + 4, 0x8664);
   expectBad(b, "x64 machine");

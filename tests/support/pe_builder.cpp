@@ -591,6 +591,32 @@ std::vector<uint8_t> BuildDescription(const std::string& utf8) {
   return out.b;
 }
 
+PeSpec LargePackageSpec(int units, int exportsPerUnit) {
+  std::vector<std::pair<uint8_t, std::string>> contains;
+  std::vector<PeExport> exports;
+  for (int u = 0; u < units; ++u) {
+    std::string unit = "Unit" + std::to_string(1000 + u);
+    contains.emplace_back(0, unit);
+    int n = 0;
+    auto add = [&](const std::string& rest) {
+      exports.push_back({unit + "." + rest + "@" + std::to_string(10000000 + u * 100 + n)});
+      ++n;
+    };
+    for (const char* cls : {"TAlpha", "TBeta"}) {
+      add(std::string(".") + cls);
+      add(cls);
+      for (int m = 0; m < 12; ++m) add(std::string(cls) + ".Method" + std::to_string(m));
+    }
+    add("Register");
+    add("Initialization");
+    add("Finalization");
+    while (n < exportsPerUnit) add("Proc" + std::to_string(n));
+  }
+  contains.emplace_back(0x1C, "SysInit");
+  contains.emplace_back(0x03, "bigpack");
+  return PackageSpec(0x40000004, {}, contains, "Benchmark package", std::move(exports));
+}
+
 PeSpec PackageSpec(uint32_t flags, const std::vector<std::string>& requiresList,
                    const std::vector<std::pair<uint8_t, std::string>>& contains,
                    const std::string& description, std::vector<PeExport> exports) {

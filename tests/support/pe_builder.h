@@ -106,6 +106,12 @@ PeSpec PackageSpec(uint32_t flags, const std::vector<std::string>& requiresList,
                    const std::vector<std::pair<uint8_t, std::string>>& contains,
                    const std::string& description = {}, std::vector<PeExport> exports = {});
 
+// A large package library for timing: `units` units of `exportsPerUnit`
+// exports each (two classes with a marker, a unit-level export and twelve
+// members; Register, Initialization, Finalization; procedures), contained
+// with SysInit and the main unit "bigpack".
+PeSpec LargePackageSpec(int units, int exportsPerUnit);
+
 // UTF-8 to UTF-16 as the builder stores resource names (invalid bytes become
 // U+FFFD).
 std::u16string Utf8ToUtf16ForTest(const std::string& utf8);

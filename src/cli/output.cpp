@@ -1,0 +1,180 @@
+#include "cli/output.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "platform/codepage.h"
+
+namespace kx::cli {
+namespace {
+
+constexpr size_t kBlock = 1 << 16;
+
+}  // namespace
+
+Output& Output::Stdout() {
+  static Output out;
+  return out;
+}
+
+Output& Output::Raw(std::string_view s) {
+  buf_.append(s);
+  if (buf_.size() >= kBlock) Drain();
+  return *this;
+}
+
+Output& Output::Text(std::string_view cp1252) {
+  AppendCp1252AsUtf8(buf_, cp1252);
+  if (buf_.size() >= kBlock) Drain();
+  return *this;
+}
+
+Output& Output::JsonText(std::string_view cp1252) {
+  static const char kHex[] = "0123456789abcdef";
+  size_t run = 0;  // start of the pending run of plain ASCII
+  for (size_t i = 0; i < cp1252.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(cp1252[i]);
+    if (c >= 0x20 && c < 0x80 && c != '"' && c != '\\') continue;
+    buf_.append(cp1252.data() + run, i - run);
+    run = i + 1;
+    switch (c) {
+      case '"':
+        buf_ += "\\\"";
+        break;
+      case '\\':
+        buf_ += "\\\\";
+        break;
+      case '\b':
+        buf_ += "\\b";
+        break;
+      case '\f':
+        buf_ += "\\f";
+        break;
+      case '\n':
+        buf_ += "\\n";
+        break;
+      case '\r':
+        buf_ += "\\r";
+        break;
+      case '\t':
+        buf_ += "\\t";
+        break;
+      default:
+        if (c < 0x20) {
+          buf_ += "\\u00";
+          buf_ += kHex[c >> 4];
+          buf_ += kHex[c & 0xF];
+        } else {
+          AppendCp1252AsUtf8(buf_, cp1252.substr(i, 1));
+        }
+    }
+  }
+  buf_.append(cp1252.data() + run, cp1252.size() - run);
+  if (buf_.size() >= kBlock) Drain();
+  return *this;
+}
+
+Output& Output::Num(uint64_t v) {
+  char digits[24];
+  size_t n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v != 0);
+  while (n > 0) buf_ += digits[--n];
+  return *this;
+}
+
+Output& Output::Spaces(size_t n) {
+  buf_.append(n, ' ');
+  return *this;
+}
+
+void Output::Flush() { Drain(); }
+
+void Output::Drain() {
+  size_t done = 0;
+  while (done < buf_.size()) {
+    const ssize_t n = write(1, buf_.data() + done, buf_.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;  // stdout closed: the rest cannot be written
+    done += static_cast<size_t>(n);
+  }
+  buf_.clear();
+}
+
+void JsonWriter::BeforeValue() {
+  if (afterKey_) {
+    afterKey_ = false;
+    return;
+  }
+  if (levels_.empty()) return;
+  out_.Raw(levels_.back().empty ? "\n" : ",\n");
+  levels_.back().empty = false;
+  out_.Spaces(2 * levels_.size());
+}
+
+void JsonWriter::Close(char bracket) {
+  const bool empty = levels_.back().empty;
+  levels_.pop_back();
+  if (!empty) out_.Raw("\n").Spaces(2 * levels_.size());
+  out_.Buffer() += bracket;
+}
+
+JsonWriter& JsonWriter::BeginObject() {
+  BeforeValue();
+  out_.Raw("{");
+  levels_.push_back({});
+  return *this;
+}
+
+JsonWriter& JsonWriter::EndObject() {
+  Close('}');
+  return *this;
+}
+
+JsonWriter& JsonWriter::BeginArray() {
+  BeforeValue();
+  out_.Raw("[");
+  levels_.push_back({});
+  return *this;
+}
+
+JsonWriter& JsonWriter::EndArray() {
+  Close(']');
+  return *this;
+}
+
+JsonWriter& JsonWriter::Key(std::string_view key) {
+  BeforeValue();
+  out_.Raw("\"").Raw(key).Raw("\": ");
+  afterKey_ = true;
+  return *this;
+}
+
+JsonWriter& JsonWriter::String(std::string_view cp1252) {
+  BeforeValue();
+  out_.Raw("\"").JsonText(cp1252).Raw("\"");
+  return *this;
+}
+
+JsonWriter& JsonWriter::Number(int64_t v) {
+  BeforeValue();
+  if (v < 0) {
+    out_.Raw("-");
+    out_.Num(static_cast<uint64_t>(-(v + 1)) + 1);
+  } else {
+    out_.Num(static_cast<uint64_t>(v));
+  }
+  return *this;
+}
+
+JsonWriter& JsonWriter::Null() {
+  BeforeValue();
+  out_.Raw("null");
+  return *this;
+}
+
+}  // namespace kx::cli

@@ -1,0 +1,59 @@
+#pragma once
+// The one write path of a command's results: text is gathered in a buffer
+// and written to stdout in large blocks; Windows-1252 core text is converted
+// to UTF-8 straight into the buffer, with no string of its own per row.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kx::cli {
+
+class Output {
+ public:
+  // The buffer in front of stdout; Flush (or the end of main) writes it.
+  static Output& Stdout();
+  Output& Raw(std::string_view s);
+  Output& Text(std::string_view cp1252);
+  // Text as the contents of a JSON string (escaped, UTF-8).
+  Output& JsonText(std::string_view cp1252);
+  Output& Num(uint64_t v);
+  Output& Spaces(size_t n);
+  void Flush();
+  std::string& Buffer() { return buf_; }
+
+ private:
+  void Drain();
+  std::string buf_;
+};
+
+// JSON laid out exactly as nlohmann::json::dump(2) lays it out, written
+// straight to an Output without building a document first. Keys are ASCII.
+class JsonWriter {
+ public:
+  explicit JsonWriter(Output& out) : out_(out) {}
+  JsonWriter& BeginObject();
+  JsonWriter& EndObject();
+  JsonWriter& BeginArray();
+  JsonWriter& EndArray();
+  JsonWriter& Key(std::string_view key);
+  JsonWriter& String(std::string_view cp1252);
+  JsonWriter& Number(int64_t v);
+  JsonWriter& Null();
+  // One "key": "text" member.
+  JsonWriter& Member(std::string_view key, std::string_view cp1252) {
+    return Key(key).String(cp1252);
+  }
+
+ private:
+  void BeforeValue();
+  void Close(char bracket);
+  struct Level {
+    bool empty = true;
+  };
+  Output& out_;
+  std::vector<Level> levels_;
+  bool afterKey_ = false;
+};
+
+}  // namespace kx::cli

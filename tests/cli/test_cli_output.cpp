@@ -1,0 +1,68 @@
+// The CLI's JSON writer lays documents out exactly as nlohmann's dump(2),
+// and converts Windows-1252 text to UTF-8 on the way.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "cli/output.h"
+#include "platform/codepage.h"
+
+namespace kx::cli {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+TEST(CliOutput, JsonWriterMatchesNlohmannDump) {
+  const std::string awkward = std::string("quote\" back\\ tab\t nl\n cr\r ctl\x01\x1f del\x7f ") +
+                              "euro\x80 e-acute\xE9 nbsp\xA0";
+  const struct {
+    const char* what;
+    std::function<void(JsonWriter&)> write;
+    Json expected;
+  } cases[] = {
+      {"empty object", [](JsonWriter& j) { j.BeginObject().EndObject(); }, Json::object()},
+      {"empty array member",
+       [](JsonWriter& j) { j.BeginObject().Key("a").BeginArray().EndArray().EndObject(); },
+       Json{{"a", Json::array()}}},
+      {"rows and null",
+       [](JsonWriter& j) {
+         j.BeginObject().Key("rows").BeginArray();
+         for (int i = 0; i < 3; ++i)
+           j.BeginObject()
+               .Member("Name", "n" + std::to_string(i))
+               .Key("Ordinal")
+               .Number(i - 1)
+               .EndObject();
+         j.EndArray().Key("tree").Null().EndObject();
+       },
+       Json{{"rows", Json::array({Json{{"Name", "n0"}, {"Ordinal", -1}},
+                                  Json{{"Name", "n1"}, {"Ordinal", 0}},
+                                  Json{{"Name", "n2"}, {"Ordinal", 1}}})},
+            {"tree", nullptr}}},
+      {"nesting and text",
+       [&](JsonWriter& j) {
+         j.BeginObject().Member("text", awkward).Key("children").BeginArray();
+         j.BeginObject().Key("children").BeginArray().EndArray().EndObject();
+         j.String("").Number(4294967295LL).EndArray().EndObject();
+       },
+       Json{{"text", Cp1252ToUtf8(awkward)},
+            {"children", Json::array({Json{{"children", Json::array()}}, "", 4294967295LL})}}},
+  };
+  for (const auto& c : cases) {
+    Output out;
+    JsonWriter j(out);
+    c.write(j);
+    EXPECT_EQ(out.Buffer(), c.expected.dump(2)) << c.what;
+  }
+}
+
+TEST(CliOutput, TextIsConvertedToUtf8) {
+  Output out;
+  out.Text("caf\xE9 \x80").Raw("\t").Num(0).Raw(" ").Num(18446744073709551615ull);
+  EXPECT_EQ(out.Buffer(), "caf\xC3\xA9 \xE2\x82\xAC\t0 18446744073709551615");
+}
+
+}  // namespace
+}  // namespace kx::cli
