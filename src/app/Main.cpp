@@ -134,6 +134,10 @@ void TPackageForm::FormCreate() {
       }
       keep();
       pathExpanded_ = true;
+    } else {
+      // Without Delphi 3 PATH is left as found: the deployment analysis
+      // then walks with it and leaves it unchanged, instead of emptying it.
+      OriginalPath = ExpandedPath = Sys().Env().Get("PATH").value_or("");
     }
   } catch (const std::exception&) {
     LogLine("** Expanding Path...ERROR!");

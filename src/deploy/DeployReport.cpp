@@ -136,6 +136,25 @@ std::string ReportFileName(const std::string& appFileName) {
   return FileBaseName(appFileName) + ".TXT";
 }
 
+FileDialogSpec EXEOpenDialogSpec() {
+  FileDialogSpec spec;
+  spec.title = "Select Application to Analyze...";
+  spec.filter = "Application Executable (*.EXE)|*.EXE|Module Library (*.DLL)|*.DLL";
+  spec.defaultExt = "exe";
+  spec.fileName = "*.exe";
+  return spec;
+}
+
+FileDialogSpec TXTSaveDialogSpec(const std::string& appFileName) {
+  FileDialogSpec spec;
+  spec.title = "Save Report File...";
+  spec.filter = "ASCII Text File (*.txt)|*.txt";
+  spec.defaultExt = "txt";
+  spec.fileName = ReportFileName(appFileName);
+  spec.overwritePrompt = true;
+  return spec;
+}
+
 bool IsPackageLibraryRow(const TDeployRow& row) {
   return SameText(ExtractFileExt(row.Cells[0]), ".dpl");
 }

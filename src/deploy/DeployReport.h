@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "deploy/AppDeploy.h"
+#include "platform/ui.h"
 
 namespace kx {
 
@@ -61,6 +62,12 @@ std::string DeployReportText(const std::string& appFileName,
                              const std::vector<std::string>& report);
 // The proposed report file name: the application's base name + ".TXT".
 std::string ReportFileName(const std::string& appFileName);
+
+// The page's open dialog for the application and save dialog for the
+// report (the proposed name: ReportFileName).
+FileDialogSpec EXEOpenDialogSpec();
+FileDialogSpec TXTSaveDialogSpec(const std::string& appFileName);
+inline constexpr const char* kDeployReportSavedNotice = "Report saved.";
 
 // Whether a row names a package library (extension ".dpl", any case): Load,
 // Find and Find Source act only on such rows.

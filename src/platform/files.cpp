@@ -127,9 +127,26 @@ bool MatchesMask(std::string_view name, std::string_view mask) {
   const size_t n = name.size();
   const size_t m = mask.size();
   const size_t lastDot = name.rfind('.');
-  // can[i][j]: mask from i matches name from j.
-  std::vector<std::vector<char>> can(m + 1, std::vector<char>(n + 1, 0));
-  can[m][n] = 1;
+  // A mask without wildcards (a file looked up by name) is the name itself
+  // unless it ends in '.', which also matches the end of a name.
+  if (mask.find_first_of("*?") == std::string_view::npos && (m == 0 || mask[m - 1] != '.'))
+    return SameFileName(name, mask);
+  // "*.ext" with a plain extension, the mask of nearly every search: the
+  // rules below reduce it to the text after the name's last '.'.
+  if (m >= 3 && mask[0] == '*' && mask[1] == '.' &&
+      mask.find_first_of("*?.", 2) == std::string_view::npos) {
+    if (lastDot == std::string_view::npos || n - lastDot - 1 != m - 2) return false;
+    for (size_t k = 0; k + 2 < m; ++k) {
+      if (FileNameUpper(name[lastDot + 1 + k]) != FileNameUpper(mask[2 + k])) return false;
+    }
+    return true;
+  }
+  // next[j]: mask from i + 1 matches name from j; cur[j]: mask from i. Two
+  // rows kept between calls: a folder search matches every name it lists.
+  thread_local std::vector<char> next, cur;
+  next.assign(n + 1, 0);
+  cur.assign(n + 1, 0);
+  next[n] = 1;
   for (size_t i = m; i-- > 0;) {
     const char c = mask[i];
     for (size_t j = n + 1; j-- > 0;) {
@@ -137,23 +154,24 @@ bool MatchesMask(std::string_view name, std::string_view mask) {
       if (c == '*') {
         // A '*' before a '.' does not run past the name's last '.'.
         const bool dosStar = i + 1 < m && mask[i + 1] == '.';
-        ok = can[i + 1][j] || (j < n && !(dosStar && j == lastDot) && can[i][j + 1]);
+        ok = next[j] || (j < n && !(dosStar && j == lastDot) && cur[j + 1]);
       } else if (c == '?') {
         if (j < n && name[j] != '.') {
-          ok = can[i + 1][j + 1];
+          ok = next[j + 1];
         } else {
-          ok = can[i + 1][j];
+          ok = next[j];
         }
       } else if (c == '.') {
         const bool dosDot = i + 1 == m || mask[i + 1] == '*' || mask[i + 1] == '?';
-        ok = (j < n && name[j] == '.' && can[i + 1][j + 1]) || (dosDot && j == n && can[i + 1][j]);
+        ok = (j < n && name[j] == '.' && next[j + 1]) || (dosDot && j == n && next[j]);
       } else {
-        ok = j < n && FileNameUpper(name[j]) == FileNameUpper(c) && can[i + 1][j + 1];
+        ok = j < n && FileNameUpper(name[j]) == FileNameUpper(c) && next[j + 1];
       }
-      can[i][j] = ok;
+      cur[j] = ok;
     }
+    next.swap(cur);
   }
-  return can[0][0];
+  return next[0];
 }
 
 std::vector<FindData> FindFiles(std::string_view windowsPattern) {

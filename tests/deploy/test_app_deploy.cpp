@@ -190,6 +190,24 @@ TEST(DeployAnalysis, NamesInSeveralCasesMakeOneEntryAndAnEmptyRunStillEnds) {
   EXPECT_EQ(Sys().Env().Get("PATH"), "C:\\keep");
 }
 
+TEST(DeployAnalysis, EveryTruncationOfTheApplicationOrAHelperRunsToTheEnd) {
+  DeployPrefix d;
+  for (const char* name : {"deployapp.exe", "dephelp.dll"}) {
+    SCOPED_TRACE(name);
+    const std::vector<uint8_t> bytes = Fixture(name);
+    // Every seventh length and the last: the scanner's own test takes every
+    // length of these files; this one runs the whole walk over them.
+    for (size_t len = 0; len < bytes.size(); len += len + 8 >= bytes.size() ? 1 : 7) {
+      d.prefix.WriteFile(std::string("C:\\Apps\\") + name,
+                         std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(len)));
+      const TDeployResult r = d.Run();
+      ASSERT_EQ(r.Report.back(), "*** Done.") << "length " << len;
+      ASSERT_LE(r.Rows.size(), 9u) << "length " << len;
+    }
+    d.prefix.WriteFile(std::string("C:\\Apps\\") + name, bytes);
+  }
+}
+
 TEST(DeployAnalysis, ReportFileTextAndName) {
   TempPrefix prefix;
   struct Case {

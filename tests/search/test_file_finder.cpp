@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "search/FileFinder.h"
 #include "search/ModuleSearch.h"
 #include "support/test_system.h"
@@ -170,6 +171,20 @@ TEST(FileFinder, PumpsMessagesBetweenFoldersNoMoreOftenThanItsInterval) {
   rec.finder.OnBeforeExecute = [&] { nested = rec.finder.Execute(); };
   rec.Run();
   EXPECT_FALSE(nested);
+}
+
+TEST(FileFinder, ExtensionMasksMatchAsTheGeneralRulesDo) {
+  // "*.ext" takes a short cut; "*.e?t" and "*.[ext]*" go the general way.
+  const std::pair<const char*, bool> cases[] = {
+      {"a.dpl", true},      {"A.DPL", true}, {"a.b.dpl", true},  {".dpl", true},
+      {"a.dpl.bak", false}, {"dpl", false},  {"a.dplx", false},  {"a.", false},
+      {"a.dp", false},      {"", false},     {"\xe9.DPL", true},
+  };
+  for (const auto& [name, expected] : cases) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(MatchesMask(name, "*.dpl"), expected);
+    EXPECT_EQ(MatchesMask(name, "*.dp?"), expected || std::string_view(name) == "a.dp");
+  }
 }
 
 TEST(FileFinder, FindModuleFileTakesTheCurrentFolderFirstAndIgnoresWildcardNames) {
