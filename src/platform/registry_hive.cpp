@@ -978,6 +978,18 @@ bool RegistryHive::SetValue(const RegKeyPath& key, const RegValue& value) {
     }
     if (!TrimLeft(StripCr(TextOf(item))).empty()) insertAt = i + 1;
   }
+  // A line ending in '\' (hex data cut short, even one that did not decode)
+  // would take the next line as its continuation when the file is read
+  // again: an empty line after it keeps the new value its own.
+  if (insertAt > 0) {
+    const std::string_view before = TrimRight(TextOf(items_[insertAt - 1]));
+    if (!before.empty() && before.back() == '\\') {
+      Item gap;
+      gap.key = k;
+      SetText(gap, crlf_ ? "\r" : "");
+      items_.insert(items_.begin() + static_cast<long>(insertAt++), std::move(gap));
+    }
+  }
   Item item;
   item.kind = LineKind::Value;
   item.key = k;

@@ -53,6 +53,9 @@ void CheckRoundTrip(RegistryHive& hive, const std::vector<Written>& values) {
     auto found = again.FindKey(w.key);
     fuzz::Require(found.has_value(), "the key of a written value is gone");
     const RegValue* v = again.FindValue(*found, w.value.name);
+    if (!v || !(*v == w.value))
+      std::fprintf(stderr, "wrote %s\nread  %s\n", RegistryHive::FormatValue(w.value).c_str(),
+                   v ? RegistryHive::FormatValue(*v).c_str() : "(none)");
     fuzz::Require(v && *v == w.value, "a written value reads back different");
     fuzz::Require(again.DeleteValue(*found, w.value.name), "a written value cannot be deleted");
   }
