@@ -80,9 +80,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::u16string name = Units(tail.substr(0, tail.size() / 2));
   const std::u16string textValue = Units(tail.substr(tail.size() / 2));
   std::vector<Written> values;
+  // A key that is a link to nowhere opens nothing, created or not.
   const RegKeyPath created = hive->CreateKey({u"Software", u"Fuzz", name});
-  values.push_back({created, RegValue::String(name, textValue)});
-  values.push_back({created, RegValue::Dword(name + u"#", uint32_t(size))});
+  if (hive->FindKey(created)) {
+    values.push_back({created, RegValue::String(name, textValue)});
+    values.push_back({created, RegValue::Dword(name + u"#", uint32_t(size))});
+  }
   RegKeyPath first = FirstKey(text);
   if (!first.empty()) {
     if (auto key = hive->FindKey(first)) {
