@@ -76,9 +76,9 @@ for h in "${harnesses[@]}"; do
   "$build/tests/fuzz/fuzz_$h" "${limit[@]}" -timeout=10 -malloc_limit_mb=128 \
     -rss_limit_mb=1024 -print_final_stats=1 -artifact_prefix="$findings/" \
     "${extra[@]}" ${FUZZ_FLAGS:-} "$corpus" >"$log" 2>&1 || rc=$?
-  grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb|Done )' "$log" || true
+  grep -aE '^(stat::number_of_executed_units|stat::peak_rss_mb|Done )' "$log" || true
   if [ $rc -ne 0 ]; then
-    grep -E 'ERROR|invariant|SUMMARY|Test unit written' "$log" >&2 || true
+    grep -aE 'ERROR|invariant|SUMMARY|Test unit written' "$log" >&2 || true
     if [ "$(find "$findings" -type f | wc -l)" -gt "$found_before" ]; then
       echo "fuzz_$h: finding saved in $findings (log $log)" >&2
     else
