@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Builds Kestrix from scratch and runs every test, then builds the core tests
-# once more with AddressSanitizer and UndefinedBehaviorSanitizer and runs them.
+# once more with AddressSanitizer and UndefinedBehaviorSanitizer and runs them,
+# and gives each fuzz harness a few seconds.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/deps.sh build
 export QT_QPA_PLATFORM=offscreen
-rm -rf build-test build-asan
+rm -rf build-test build-asan build-fuzz-smoke
 cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build-test -j2
 ctest --test-dir build-test --output-on-failure -j2 --timeout 300
@@ -16,4 +17,6 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKESTRIX_GUI=OFF -DKESTRIX_BE
 cmake --build build-asan -j2
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan -L core --output-on-failure -j2 --timeout 600
+# Each libFuzzer harness for a few seconds from its seeds (clang build).
+tools/fuzz.sh --smoke --build-dir build-fuzz-smoke
 echo "All tests passed."

@@ -164,6 +164,8 @@ uint32_t TDCPHeader::DCPImageBase() const { return U32At(Raw + 20); }
 uint32_t ReadDCPHeader(TDCPStream& s, TDCPHeader& header, std::vector<std::string>& requiresNames) {
   s.ReadBuffer(header.Raw, sizeof header.Raw);
   uint32_t tableOffset = header.UnitTableOffset();
+  // The names end at the table; a table beyond the file cannot be reached.
+  if (tableOffset > s.Size()) s.Damaged();
   uint64_t p = 32;
   s.Seek(p);
   // Each name takes at least one byte, so the loop ends at the table offset
@@ -198,6 +200,9 @@ void ReadDCP(TDCPStream& s, TDCPHeader& header, std::vector<std::string>& resour
   s.Seek(0);
   uint64_t p = ReadDCPHeader(s, header, requiresNames);
   const uint64_t tableEnd = uint64_t(header.UnitTableSize()) + p;
+  // Every entry lies inside the file, so a table longer than the bytes that
+  // remain is damaged before any entry is read.
+  if (tableEnd > s.Size()) s.Damaged();
   s.Seek(p);
   bool any = false;
   TDCUEntry last;

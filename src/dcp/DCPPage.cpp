@@ -134,7 +134,11 @@ std::string BuildDCUReport(const TMyDCUInfo& e, std::string_view header) {
 }
 
 std::string ReadDCUBytes(TDCPStream& s, const TMyDCUInfo& info) {
-  if (info.DCUSize < 0) s.Damaged();
+  // The range is checked against the file before anything is allocated: a
+  // few hundred bytes may claim a unit of nearly 2 GiB.
+  if (info.DCUSize < 0 || info.DCUOffset > s.Size() ||
+      uint64_t(info.DCUSize) > s.Size() - info.DCUOffset)
+    s.Damaged();
   std::string bytes(size_t(info.DCUSize), '\0');
   s.Seek(info.DCUOffset);
   s.ReadBuffer(bytes.data(), bytes.size());

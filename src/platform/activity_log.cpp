@@ -80,7 +80,7 @@ void ActivityLog::Close() {
 }
 
 namespace {
-ActivityLog& TheLog() {
+[[maybe_unused]] ActivityLog& TheLog() {
   static ActivityLog log(LoggingEnabled, kActivityLogFile);
   return log;
 }

@@ -223,6 +223,17 @@ RegKeyPath SplitKeyName(std::u16string_view name) {
   return path;
 }
 
+// The levels of a key path given by a caller: a component that holds "\\"
+// names several levels, as in a Windows subkey string; empty ones add none.
+RegKeyPath KeyLevels(const RegKeyPath& path) {
+  RegKeyPath levels;
+  for (const auto& c : path) {
+    RegKeyPath parts = SplitKeyName(c);
+    levels.insert(levels.end(), parts.begin(), parts.end());
+  }
+  return levels;
+}
+
 std::u16string BytesToUnits(const std::vector<uint8_t>& data) {
   std::u16string s;
   for (size_t i = 0; i + 1 < data.size(); i += 2)
@@ -814,8 +825,7 @@ std::optional<RegKeyPath> RegistryHive::LinkTarget(int key) const {
 std::optional<RegKeyPath> RegistryHive::Resolve(const RegKeyPath& path, int depth) const {
   if (depth > 8) return std::nullopt;
   RegKeyPath cur;
-  for (const auto& comp : path) {
-    if (comp.empty()) continue;
+  for (const auto& comp : KeyLevels(path)) {
     cur.push_back(comp);
     const Slot* found = Lookup(existing_, JoinFolded(cur));
     if (!found) return std::nullopt;
@@ -874,9 +884,7 @@ int RegistryHive::EnsureSection(const RegKeyPath& stored) {
 }
 
 RegKeyPath RegistryHive::CreateKey(const RegKeyPath& path) {
-  RegKeyPath want;
-  for (const auto& c : path)
-    if (!c.empty()) want.push_back(c);
+  const RegKeyPath want = KeyLevels(path);
   for (size_t n = want.size() + 1; n-- > 0;) {
     RegKeyPath prefix(want.begin(), want.begin() + static_cast<long>(n));
     auto found = Resolve(prefix, 0);
@@ -969,6 +977,18 @@ bool RegistryHive::SetValue(const RegKeyPath& key, const RegValue& value) {
       return true;
     }
     if (!TrimLeft(StripCr(TextOf(item))).empty()) insertAt = i + 1;
+  }
+  // A line ending in '\' (hex data cut short, even one that did not decode)
+  // would take the next line as its continuation when the file is read
+  // again: an empty line after it keeps the new value its own.
+  if (insertAt > 0) {
+    const std::string_view before = TrimRight(TextOf(items_[insertAt - 1]));
+    if (!before.empty() && before.back() == '\\') {
+      Item gap;
+      gap.key = k;
+      SetText(gap, crlf_ ? "\r" : "");
+      items_.insert(items_.begin() + static_cast<long>(insertAt++), std::move(gap));
+    }
   }
   Item item;
   item.kind = LineKind::Value;

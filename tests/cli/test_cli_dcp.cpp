@@ -1,6 +1,7 @@
 // kestrix-cli dpk, dcp and extract-dcu, run as a separate program over a
 // private prefix.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -178,6 +179,34 @@ TEST(CliDcp, ExtractDcuAndErrors) {
   r = RunCli(prefix, {"dcp", prefix.Host("C:\\P\\none.dcp").string()});
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(r.err, "Cannot open file C:\\P\\none.dcp\n");
+}
+
+// A few hundred bytes whose second unit claims to start near 2 GiB give the
+// first unit a size of nearly 2 GiB: the extraction refuses it without
+// allocating it (the largest CLI child stays small and quick).
+TEST(CliDcp, ExtractDcuOfAUnitClaimingGigabytesStaysSmall) {
+  test::TempPrefix prefix;
+  test::DcpBuilder b = Package();
+  b.units[0].image.assign(600, 0x5A);
+  test::DcpLayout lay;
+  auto bytes = b.Build(&lay);
+  // The second table entry follows the first (20 bytes, the name, a zero).
+  const size_t second = lay.unitTableOffset + 20 + b.units[0].name.size() + 1;
+  test::PutU32At(bytes, second, 0x7FFFFF00);
+  ASSERT_LT(bytes.size(), 1024u);
+  fs::path dcp = prefix.WriteFile("C:\\P\\huge.dcp", bytes);
+  fs::path out = prefix.Host("C:\\P\\sysinit.dcu");
+
+  CliResult r = RunCli(prefix, {"extract-dcu", dcp.string(), "SysInit", "-o", out.string()});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "File C:\\P\\huge.dcp is damaged or is not a compiled package file.\n");
+  EXPECT_FALSE(fs::exists(out));
+  rusage children{};
+  ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &children), 0);
+  EXPECT_LT(children.ru_maxrss, 64 * 1024) << "peak KB of the largest child";
+  const double cpu = double(children.ru_utime.tv_sec + children.ru_stime.tv_sec) +
+                     double(children.ru_utime.tv_usec + children.ru_stime.tv_usec) / 1e6;
+  EXPECT_LT(cpu, 1.0) << "seconds of CPU";
 }
 
 }  // namespace

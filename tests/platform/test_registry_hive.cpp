@@ -248,6 +248,44 @@ TEST(RegistryHiveFile, CreateKeyAddsOnlyTheMissingLeaf) {
   EXPECT_NE(after.find("#time=", before.size()), std::string::npos);
 }
 
+// A path component holding "\\" names several levels, as a Windows subkey
+// string does; such a key is created, found and written like any other.
+TEST(RegistryHiveFile, ComponentsWithSeparatorsNameSeveralLevels) {
+  RegistryHive h = RegistryHive::Parse(kHive);
+  const RegKeyPath created = h.CreateKey({u"Software", u"Wine\\Drivers\\", u"", u"Audio"});
+  const RegKeyPath levels = {u"Software", u"Wine", u"Drivers", u"Audio"};
+  EXPECT_EQ(created, levels);
+  ASSERT_TRUE(h.SetValue({u"software\\wine", u"drivers\\audio"}, RegValue::Dword(u"On", 1)));
+  RegistryHive again = RegistryHive::Parse(h.Serialize());
+  for (const RegKeyPath& path : {levels, RegKeyPath{u"Software\\Wine\\Drivers\\Audio"}}) {
+    auto key = again.FindKey(path);
+    ASSERT_TRUE(key.has_value());
+    EXPECT_EQ(*key, levels);
+    ASSERT_NE(again.FindValue(path, u"On"), nullptr);
+  }
+  EXPECT_NE(h.Serialize().find("[Software\\\\Wine\\\\Drivers\\\\Audio] "), std::string::npos);
+}
+
+// Hex data cut short ends in '\' and would swallow a value written after it
+// when the file is read again.
+TEST(RegistryHiveFile, ValueAfterUnfinishedHexDataReadsBack) {
+  const std::string head =
+      "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n[Soft] 1\n";
+  for (const std::string& tail : {std::string("\"cut\"=hex:00,01,\\"),
+                                  std::string("\"cut\"=hex:00,01,\\\n\n[Other] 1\n\"x\"=\"y\"\n"),
+                                  std::string("\"cut\"=hex(b):zz,\\\n")}) {
+    SCOPED_TRACE(tail);
+    RegistryHive h = RegistryHive::Parse(head + tail);
+    const RegValue added = RegValue::String(u"after", u"kept");
+    ASSERT_TRUE(h.SetValue({u"Soft"}, added));
+    RegistryHive again = RegistryHive::Parse(h.Serialize());
+    const RegValue* v = again.FindValue({u"Soft"}, u"after");
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(*v, added);
+    EXPECT_EQ(again.Serialize(), h.Serialize());
+  }
+}
+
 TEST(RegistryHiveFile, SymbolicLinksAreFollowed) {
   // How a Wine prefix stores HKLM\System\CurrentControlSet.
   std::string target;
