@@ -13,16 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "support/test_system.h"
+
 namespace kx {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+using kx::test::Quote;
 
 std::string Slurp(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);

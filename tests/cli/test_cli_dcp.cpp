@@ -23,11 +23,7 @@ struct CliResult {
   std::string err;
 };
 
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+using kx::test::Quote;
 
 std::string Slurp(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);

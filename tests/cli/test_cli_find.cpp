@@ -20,11 +20,7 @@ struct CliResult {
   std::string out;
 };
 
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+using kx::test::Quote;
 
 // Runs in the host folder cwd (the current Windows directory).
 CliResult Find(const test::TempPrefix& prefix, const fs::path& cwd,

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "support/test_system.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -22,11 +24,7 @@ struct Result {
   std::vector<std::string> lines;  // stdout split at "\n"
 };
 
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+using kx::test::Quote;
 
 std::string Slurp(const fs::path& p) {
   std::ifstream f(p, std::ios::binary);

@@ -15,16 +15,13 @@
 #include <string>
 
 #include "platform/registry_hive.h"
+#include "support/test_system.h"
 
 namespace kx {
 namespace {
 namespace fs = std::filesystem;
 
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+using kx::test::Quote;
 
 fs::path MakeTempDir() {
   std::string pattern = (fs::temp_directory_path() / "kx-wine-XXXXXX").string();

@@ -108,4 +108,10 @@ std::vector<uint8_t> ReadHostFile(const fs::path& path) {
                               std::istreambuf_iterator<char>());
 }
 
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
 }  // namespace kx::test

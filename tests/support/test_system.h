@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -40,5 +41,8 @@ class TempPrefix {
 };
 
 std::vector<uint8_t> ReadHostFile(const std::filesystem::path& path);
+
+// A word for /bin/sh: the text in single quotes, each ' written as '\''.
+std::string Quote(const std::string& s);
 
 }  // namespace kx::test
