@@ -113,12 +113,12 @@ TEST(PeImage, FindsExportNamesByHintThenBinarySearch) {
   const auto dir = pe.ExportDirectory();
   ASSERT_TRUE(dir);
   const uint32_t last = dir->numberOfNames - 1;
-  // spec: the export's position in the spec; -1 when the name is absent.
+  // built: the export's position in the builder's export list; -1 when the name is absent.
   // Hints are name table positions, right ones and wrong ones.
   const struct {
     const char* name;
     uint32_t hint;
-    int spec;
+    int built;
   } cases[] = {
       {"Alpha", 0xFFFFFFFFu, 1},
       {"Alpha", 0, 1},
@@ -135,13 +135,13 @@ TEST(PeImage, FindsExportNamesByHintThenBinarySearch) {
   };
   for (const auto& c : cases) {
     const auto index = pe.FindExportIndex(*dir, c.name, c.hint);
-    if (c.spec < 0) {
+    if (c.built < 0) {
       EXPECT_EQ(index, std::nullopt) << c.name;
       continue;
     }
     ASSERT_TRUE(index) << c.name << " " << c.hint;
-    EXPECT_EQ(*index + dir->ordinalBase, layout.exportOrdinals[c.spec]) << c.name;
-    EXPECT_EQ(pe.ExportRva(*dir, *index), layout.exportRvas[c.spec]) << c.name;
+    EXPECT_EQ(*index + dir->ordinalBase, layout.exportOrdinals[c.built]) << c.name;
+    EXPECT_EQ(pe.ExportRva(*dir, *index), layout.exportRvas[c.built]) << c.name;
   }
   EXPECT_EQ(pe.ExportRva(*dir, dir->numberOfFunctions), 0u);
   // A name whose ordinal index lies outside the address table is not found.
