@@ -358,6 +358,7 @@ void TPackageForm::MainPageControlChange() {
        name == QLatin1String("ClassesTabSheet")) &&
       ExportsPending && ModuleReady())
     ShowNamesBtnClick();
+  if (name == QLatin1String("ClassesTabSheet")) ClassesTabSheet->ShowPendingTree();
   if (name == QLatin1String("SystemTabSheet") && SystemInfoPending) InitSystemInfo();
   if (name == QLatin1String("ResourcesTabSheet") && ResourcesPending && ModuleReady()) {
     ResourcesPending = false;

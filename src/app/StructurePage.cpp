@@ -38,6 +38,7 @@ TStructurePage::TStructurePage(TPackageForm& form, QWidget* parent) : QWidget(pa
 }
 
 void TStructurePage::Reset() {
+  pendingRoot_.reset();
   DPLStructureTreeView->clear();
   DPLElementInfoListView->clear();
   ClassStatusBar->setPanelText(0, QStringLiteral("Units:"));
@@ -66,13 +67,20 @@ void TStructurePage::ShowStructure(StructureResult structure) {
     return;
   }
   DPLStructureTreeView->clear();
-  // The whole tree is made detached and added at once: one update of the
-  // view instead of one per node.
-  QTreeWidgetItem* root = MakeItem(structure.root);
-  DPLStructureTreeView->addTopLevelItem(root);
-  root->setExpanded(true);
+  pendingRoot_ = std::move(structure.root);
   ClassStatusBar->setPanelText(0, FromCore(structure.statusPanels[0]));
   ClassStatusBar->setPanelText(1, FromCore(structure.statusPanels[1]));
+  if (form_.ActivePage() == this) ShowPendingTree();
+}
+
+void TStructurePage::ShowPendingTree() {
+  if (!pendingRoot_) return;
+  // The whole tree is made detached and added at once: one update of the
+  // view instead of one per node.
+  QTreeWidgetItem* root = MakeItem(*pendingRoot_);
+  pendingRoot_.reset();
+  DPLStructureTreeView->addTopLevelItem(root);
+  root->setExpanded(true);
 }
 
 void TStructurePage::DPLStructureTreeViewChange() {

@@ -7,6 +7,7 @@
 #include <QTreeWidget>
 #include <QWidget>
 #include <array>
+#include <optional>
 
 #include "package/PackPages.h"
 #include "widgets/SortListView.h"
@@ -35,10 +36,14 @@ class TStructurePage : public QWidget {
   explicit TStructurePage(TPackageForm& form, QWidget* parent = nullptr);
   // The load flow's reset: empties the tree and the element list.
   void Reset();
-  // Shows the structure tree and, when it was built (a .dpl module), the
-  // unit and class counts; otherwise the tree stays empty and the status
-  // texts as they are. The leaves take over their TPackageMethodInfo.
+  // Shows the unit and class counts of a structure that was built (a .dpl
+  // module) and keeps its tree for the page's next visit (ShowPendingTree):
+  // a package of many thousand exports makes as many tree items, work the
+  // Export and Import pages should not wait for. A structure that was not
+  // built empties the page. The leaves take over their TPackageMethodInfo.
   void ShowStructure(StructureResult structure);
+  // Makes the tree items of the structure kept by ShowStructure, if any.
+  void ShowPendingTree();
   // The current node changed: a node with a TPackageMethodInfo shows its
   // details in the element list; any other node leaves the list as it is.
   void DPLStructureTreeViewChange();
@@ -52,6 +57,7 @@ class TStructurePage : public QWidget {
   QTreeWidgetItem* MakeItem(StructureNode& node) const;
 
   TPackageForm& form_;
+  std::optional<StructureNode> pendingRoot_;
   std::array<QIcon, 4> stateImages_;  // by state index; [0] is no image
 };
 

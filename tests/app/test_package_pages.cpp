@@ -173,6 +173,11 @@ TEST_F(PackagePagesTest, FirstVisitToAnyOfTheThreePagesFillsAllThreeOnce) {
             (std::vector<std::string>{"Package", "Package", "Library", "Library"}));
   EXPECT_EQ(Text(form->ImportTabSheet->ImpFuncStatusBar->panelText(0)), "Modules Imported: 4");
   EXPECT_EQ(Text(form->ImportTabSheet->ImpFuncStatusBar->panelText(1)), "Imported Packages: 2");
+  // The structure's counts show now; its tree items are made on the
+  // Structure page's own first visit.
+  EXPECT_EQ(Text(form->ClassesTabSheet->ClassStatusBar->panelText(0)), "Units: 3");
+  EXPECT_EQ(Structure()->topLevelItemCount(), 0);
+  Visit(form->ClassesTabSheet);
   ASSERT_EQ(Structure()->topLevelItemCount(), 1);
   EXPECT_EQ(Children(Structure()), std::vector<std::string>{"DemoComp.dpl"});
   EXPECT_EQ(Children(Structure(), Structure()->topLevelItem(0)),
@@ -189,6 +194,8 @@ TEST_F(PackagePagesTest, FirstVisitToAnyOfTheThreePagesFillsAllThreeOnce) {
 }
 
 TEST_F(PackagePagesTest, ASecondLoadEmptiesThePagesAndTheNextVisitRefillsThem) {
+  // vcl30's structure tree is never shown: its kept tree must not come back
+  // on the Structure page after the next load.
   Load("C:\\windows\\system32\\vcl30.dpl");
   Visit(form->ExportTabSheet);
   Visit(form->ResourcesTabSheet);
@@ -207,8 +214,14 @@ TEST_F(PackagePagesTest, ASecondLoadEmptiesThePagesAndTheNextVisitRefillsThem) {
   EXPECT_EQ(Text(form->ImportTabSheet->ImpFuncStatusBar->panelText(0)), "Imported Modules: -");
   EXPECT_EQ(Text(form->ResourcesTabSheet->ResStatusBar->panelText(0)), "Resource Directories: -");
 
+  Load("C:\\Projects\\Demo\\cbmath35.bpl");
   Visit(form->ClassesTabSheet);
-  EXPECT_EQ(meter.Count("show"), 2);
+  EXPECT_EQ(Structure()->topLevelItemCount(), 0);
+  Visit(form->GenInfoTabSheet);
+
+  Load("C:\\Projects\\Demo\\DemoComp.dpl");
+  Visit(form->ClassesTabSheet);
+  EXPECT_EQ(meter.Count("show"), 3);
   EXPECT_EQ(Exports()->rowCount(), form->Module->NameCount);
   EXPECT_NE(Exports()->rowCount(), vclExports);
   EXPECT_EQ(Children(Structure()), std::vector<std::string>{"DemoComp.dpl"});
@@ -270,6 +283,8 @@ TEST_F(PackagePagesTest, ManyExportsFillTheModelInOnePiece) {
   EXPECT_EQ(Exports()->rowCount(), 20002);
   EXPECT_EQ(Text(form->ExportTabSheet->ExpFuncStatusBar->panelText(0)),
             "Exported Functions: 20002");
+  Visit(form->ClassesTabSheet);
+  ASSERT_EQ(Structure()->topLevelItemCount(), 1);
   QTreeWidgetItem* unit = Structure()->topLevelItem(0)->child(0);
   ASSERT_NE(unit, nullptr);
   ASSERT_EQ(unit->childCount(), 1);  // only "Procedures/Types"
@@ -429,6 +444,7 @@ TEST_F(PackagePagesTest, OpeningAnImportedPackageReplacesTheModule) {
   EXPECT_EQ(Column(Imports(), 2),
             (std::vector<std::string>{"GDI32.dll", "KERNEL32.dll", "USER32.dll"}));
   EXPECT_EQ(Text(form->ImportTabSheet->ImpFuncStatusBar->panelText(1)), "Imported Packages: 0");
+  Visit(form->ClassesTabSheet);
   EXPECT_EQ(Children(Structure()), std::vector<std::string>{"vcl30.dpl"});
 }
 
