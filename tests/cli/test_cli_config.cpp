@@ -3,9 +3,7 @@
 // known actions change.
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -22,12 +20,8 @@ namespace fs = std::filesystem;
 
 using kx::test::Quote;
 
-std::string Slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using test::CliResult;
+using test::ReadHostText;
 
 void Spit(const fs::path& p, const std::string& text) {
   std::ofstream(p, std::ios::binary | std::ios::trunc) << text;
@@ -50,22 +44,10 @@ class ConfigCommand : public ::testing::Test {
   }
   fs::path Prefix() const { return dir_ / "prefix"; }
 
-  struct Result {
-    int code = -1;
-    std::string out, err;
-  };
-  Result Run(const std::vector<std::string>& args, const std::string& command = "config") const {
-    const fs::path out = dir_ / "out", err = dir_ / "err";
-    std::string cmd =
-        "WINEPREFIX=" + Quote(Prefix().string()) + " " + Quote(KX_CLI_PATH) + " " + command;
-    for (const auto& a : args) cmd += " " + Quote(a);
-    cmd += " >" + Quote(out.string()) + " 2>" + Quote(err.string()) + " </dev/null";
-    const int status = std::system(cmd.c_str());
-    Result r;
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = Slurp(out);
-    r.err = Slurp(err);
-    return r;
+  CliResult Run(std::vector<std::string> args,
+                      const std::string& command = "config") const {
+    args.insert(args.begin(), command);
+    return test::RunCli(dir_, {{"WINEPREFIX", Prefix().string()}}, args);
   }
   fs::path dir_;
 };
@@ -93,19 +75,19 @@ const char kDemoConfig[] =
     "Shared\tC:\\windows\\system32\\VCLDB30.DPL\n";
 
 TEST_F(ConfigCommand, PrintsTheDemoConfigurationAndWritesNothing) {
-  const std::string user = Slurp(Prefix() / "user.reg");
-  const std::string system = Slurp(Prefix() / "system.reg");
-  const Result r = Run({});
+  const std::string user = ReadHostText(Prefix() / "user.reg");
+  const std::string system = ReadHostText(Prefix() / "system.reg");
+  const CliResult r = Run({});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.out, kDemoConfig);
   EXPECT_EQ(r.err, "");
   // The "2" a start-up of the desktop tool would store as "1" stays.
-  EXPECT_EQ(Slurp(Prefix() / "user.reg"), user);
-  EXPECT_EQ(Slurp(Prefix() / "system.reg"), system);
+  EXPECT_EQ(ReadHostText(Prefix() / "user.reg"), user);
+  EXPECT_EQ(ReadHostText(Prefix() / "system.reg"), system);
 }
 
 TEST_F(ConfigCommand, JsonCarriesTheSameConfiguration) {
-  const Result r = Run({"--json"});
+  const CliResult r = Run({"--json"});
   ASSERT_EQ(r.code, 0) << r.err;
   const nlohmann::json j = nlohmann::json::parse(r.out);
   EXPECT_EQ(j["delphi3"], true);
@@ -125,7 +107,7 @@ TEST_F(ConfigCommand, JsonCarriesTheSameConfiguration) {
 
 TEST_F(ConfigCommand, WithoutDelphi3OnlyTheAnswerNo) {
   fs::remove(Prefix() / "user.reg");
-  const Result r = Run({});
+  const CliResult r = Run({});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.out,
             "Delphi 3\tno\nDefault Package\t\nShow Details\t0\nWarn On Rebuild\t0\n"
@@ -135,15 +117,15 @@ TEST_F(ConfigCommand, WithoutDelphi3OnlyTheAnswerNo) {
 }
 
 TEST_F(ConfigCommand, RegistryErrorsAndBadUsage) {
-  std::string user = Slurp(Prefix() / "user.reg");
+  std::string user = ReadHostText(Prefix() / "user.reg");
   const std::string from = "\"FlyOverWatches\"=\"0\"";
   ASSERT_NE(user.find(from), std::string::npos);
   Spit(Prefix() / "user.reg",
        user.replace(user.find(from), from.size(), "\"FlyOverWatches\"=\"on\""));
-  Result r = Run({});
+  CliResult r = Run({});
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(r.err, "'on' is not a valid integer value\n");
-  user = Slurp(Prefix() / "user.reg");
+  user = ReadHostText(Prefix() / "user.reg");
   const std::string known = "\"C:\\\\Projects\\\\Demo\\\\DemoComp.dpl\"=";
   user.insert(user.find(known), "\"C:\\\\Odd.dpl\"=dword:00000001\n");
   user.replace(user.find("\"on\""), 4, "\"0\"");
@@ -156,7 +138,7 @@ TEST_F(ConfigCommand, RegistryErrorsAndBadUsage) {
 }
 
 TEST_F(ConfigCommand, FailuresFollowTheStartUpOfTheDesktopTool) {
-  std::string user = Slurp(Prefix() / "user.reg");
+  std::string user = ReadHostText(Prefix() / "user.reg");
   auto replace = [&](const std::string& from, const std::string& to) {
     ASSERT_NE(user.find(from), std::string::npos) << from;
     user.replace(user.find(from), from.size(), to);
@@ -165,7 +147,7 @@ TEST_F(ConfigCommand, FailuresFollowTheStartUpOfTheDesktopTool) {
   // reads it in a step of its own and goes on.
   replace("\"SearchPath\"=\"$(DELPHI)", "\"SearchPath\"=dword:00000001\n\"Was\"=\"$(DELPHI)");
   Spit(Prefix() / "user.reg", user);
-  Result r = Run({});
+  CliResult r = Run({});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.out.find("Delphi Library Path\t\nKnown\t"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Warn On Rebuild\t1\n"), std::string::npos) << r.out;
@@ -179,11 +161,11 @@ TEST_F(ConfigCommand, FailuresFollowTheStartUpOfTheDesktopTool) {
 }
 
 TEST_F(ConfigCommand, SetWritesOneOptionUnlessItsKeyIsMissing) {
-  Result r = Run({"set", "Show Details", "0"});
+  CliResult r = Run({"set", "Show Details", "0"});
   EXPECT_EQ(r.code, 0) << r.err;
   r = Run({"set", "packDLLOut", "C:\\Out"});
   EXPECT_EQ(r.code, 0) << r.err;
-  std::string user = Slurp(Prefix() / "user.reg");
+  std::string user = ReadHostText(Prefix() / "user.reg");
   EXPECT_NE(user.find("\"ShowPackageDetails\"=\"0\""), std::string::npos);
   EXPECT_NE(user.find("\"PackageDLLOutputDir\"=\"C:\\\\Out\""), std::string::npos);
   EXPECT_EQ(Run({"set", "Show Details", "yes"}).code, 1);
@@ -197,11 +179,11 @@ TEST_F(ConfigCommand, SetWritesOneOptionUnlessItsKeyIsMissing) {
   r = Run({"set", "CPU Registers", "1"});
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find("not stored"), std::string::npos) << r.err;
-  EXPECT_EQ(Slurp(Prefix() / "user.reg"), user);
+  EXPECT_EQ(ReadHostText(Prefix() / "user.reg"), user);
 }
 
 TEST_F(ConfigCommand, KnownListsEditsAndChecksThePackages) {
-  Result r = Run({}, "known");
+  CliResult r = Run({}, "known");
   ASSERT_EQ(r.code, 0) << r.err;
   std::vector<std::vector<std::string>> rows;
   std::istringstream lines(r.out);
@@ -233,7 +215,7 @@ TEST_F(ConfigCommand, KnownListsEditsAndChecksThePackages) {
   EXPECT_EQ(Run({"up", "C:\\Nowhere.dpl"}, "known").code, 1);
   r = Run({"remove", "C:\\Projects\\Old\\oldcomp30.dpl"}, "known");
   EXPECT_EQ(r.code, 0) << r.err;
-  const std::string user = Slurp(Prefix() / "user.reg");
+  const std::string user = ReadHostText(Prefix() / "user.reg");
   EXPECT_EQ(user.find("oldcomp30"), std::string::npos);
   EXPECT_LT(user.find("Second.dpl"), user.find("DemoComp.dpl"));
 

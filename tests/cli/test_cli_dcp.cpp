@@ -2,11 +2,7 @@
 // private prefix.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "support/dcp_builder.h"
 #include "support/pe_builder.h"
@@ -17,33 +13,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct CliResult {
-  int code = -1;
-  std::string out;
-  std::string err;
-};
-
-using kx::test::Quote;
-
-std::string Slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using test::CliResult;
+using test::ReadHostText;
 
 CliResult RunCli(const test::TempPrefix& prefix, const std::vector<std::string>& args) {
-  fs::path out = prefix.Root() / "cli.out", err = prefix.Root() / "cli.err";
-  std::string cmd = "cd " + Quote(prefix.Root().string()) +
-                    " && WINEPREFIX=" + Quote(prefix.Root().string()) + " " + Quote(KX_CLI_PATH);
-  for (const auto& a : args) cmd += " " + Quote(a);
-  cmd += " >" + Quote(out.string()) + " 2>" + Quote(err.string()) + " </dev/null";
-  int status = std::system(cmd.c_str());
-  CliResult r;
-  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.out = Slurp(out);
-  r.err = Slurp(err);
-  return r;
+  return test::RunCli(prefix.Root(), {{"WINEPREFIX", prefix.Root().string()}}, args);
 }
 
 // Drops the seven header lines (their date and time are the clock's).
@@ -93,7 +67,7 @@ TEST(CliDcp, DpkFromCompiledPackage) {
   r = RunCli(prefix, {"dpk", dcp.string(), "-o", prefix.Host("C:\\Out\\Other.dpk").string()});
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(Body(Slurp(prefix.Host("C:\\Out\\Other.dpk"))), "package Other;\r\n\r\n" + body);
+  EXPECT_EQ(Body(ReadHostText(prefix.Host("C:\\Out\\Other.dpk"))), "package Other;\r\n\r\n" + body);
 }
 
 TEST(CliDcp, DpkFromPackageLibrary) {

@@ -1,11 +1,7 @@
 // kestrix-cli deploy over the MinGW fixtures, run as a separate program.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "support/test_system.h"
 
@@ -13,34 +9,13 @@ namespace kx {
 namespace {
 namespace fs = std::filesystem;
 
-struct CliResult {
-  int code = -1;
-  std::string out;
-  std::string err;
-};
+using test::CliResult;
+using test::ReadHostText;
 
-using kx::test::Quote;
-
-std::string Slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
+// WINEPATH is emptied so that the walk sees only what the prefix holds.
 CliResult RunCli(const test::TempPrefix& prefix, const std::vector<std::string>& args) {
-  fs::path out = prefix.Root() / "cli.out", err = prefix.Root() / "cli.err";
-  std::string cmd = "cd " + Quote(prefix.Root().string()) +
-                    " && WINEPREFIX=" + Quote(prefix.Root().string()) +
-                    " WINEPATH= " + Quote(KX_CLI_PATH);
-  for (const auto& a : args) cmd += " " + Quote(a);
-  cmd += " >" + Quote(out.string()) + " 2>" + Quote(err.string()) + " </dev/null";
-  int status = std::system(cmd.c_str());
-  CliResult r;
-  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.out = Slurp(out);
-  r.err = Slurp(err);
-  return r;
+  return test::RunCli(prefix.Root(), {{"WINEPREFIX", prefix.Root().string()}, {"WINEPATH", ""}},
+                      args);
 }
 
 struct DeployCliPrefix {
@@ -66,7 +41,7 @@ TEST(CliDeploy, ReportModulesJsonAndReportFile) {
       0u);
   EXPECT_NE(r.out.find("\n1) \"lostpk.dpl\"\n  Current path: \"C:\\Lost\\\"\n"), std::string::npos);
   EXPECT_EQ(r.out.substr(r.out.size() - 11), "\n*** Done.\n");
-  const std::string saved = Slurp(d.prefix.Host("C:\\out.txt"));
+  const std::string saved = ReadHostText(d.prefix.Host("C:\\out.txt"));
   std::string crlf;
   for (char c : r.out) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
   EXPECT_EQ(saved.substr(saved.size() - crlf.size() - 2), "\r\n" + crlf);

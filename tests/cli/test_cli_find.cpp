@@ -1,9 +1,7 @@
 // kestrix-cli find, run as a separate program over a private prefix.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -15,28 +13,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct CliResult {
-  int code = -1;
-  std::string out;
-};
+using test::CliResult;
 
-using kx::test::Quote;
-
-// Runs in the host folder cwd (the current Windows directory).
+// Runs in the host folder cwd (the current Windows directory), with PATH as
+// Wine starts it: C:\windows (the prefix's registry holds none).
 CliResult Find(const test::TempPrefix& prefix, const fs::path& cwd,
-               const std::vector<std::string>& args) {
-  const fs::path out = prefix.Root() / "cli.out";
-  // PATH as Wine starts it: C:\windows (the prefix's registry holds none).
-  std::string cmd = "cd " + Quote(cwd.string()) +
-                    " && WINEPATH='C:\\windows' WINEPREFIX=" + Quote(prefix.Root().string()) + " " +
-                    Quote(KX_CLI_PATH) + " find";
-  for (const auto& a : args) cmd += " " + Quote(a);
-  cmd += " >" + Quote(out.string()) + " 2>/dev/null </dev/null";
-  const int status = std::system(cmd.c_str());
-  std::ifstream in(out, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ss.str()};
+               std::vector<std::string> args) {
+  args.insert(args.begin(), "find");
+  return test::RunCli(cwd, {{"WINEPATH", "C:\\windows"}, {"WINEPREFIX", prefix.Root().string()}},
+                      args);
 }
 
 // The first two cells (Name, Location) of every text line.

@@ -26,12 +26,7 @@ struct Result {
 
 using kx::test::Quote;
 
-std::string Slurp(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
+using kx::test::ReadHostText;
 
 fs::path Bin() { return fs::path(KX_FIXTURES_DIR) / "bin"; }
 
@@ -49,7 +44,7 @@ Result Cli(const std::string& args, const std::string& env = "WINEPREFIX=/nonexi
   while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
   int status = pclose(p);
   r.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.err = Slurp(err);
+  r.err = ReadHostText(err);
   fs::remove(err);
   std::stringstream ss(r.out);
   std::string line;

@@ -1,60 +1,20 @@
 // Interop with Wine itself: the values Add and Up write under "Known
-// Packages" are read back by `wine reg query`. Skipped when Wine is not
-// installed or does not start on this machine.
+// Packages" are read back by `wine reg query`. Skipped, with the reason,
+// when Wine cannot run here.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "delphi3/KnownPacks.h"
 #include "platform/system.h"
 #include "support/pe_builder.h"
+#include "support/wine_prefix.h"
 
 namespace kx {
 namespace {
 namespace fs = std::filesystem;
 
-class KnownPacksWine : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (std::system("command -v wine >/dev/null 2>&1 && command -v wineserver >/dev/null 2>&1") !=
-        0)
-      GTEST_SKIP() << "Wine is not installed";
-    std::string pattern = (fs::temp_directory_path() / "kx-wine-known-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    prefix_ = pattern;
-    // The hives appear when wineserver saves them on exit.
-    const bool booted = Shell("timeout 300 wineboot -i") == 0;
-    Stop();
-    if (!booted || !fs::exists(prefix_ / "user.reg")) GTEST_SKIP() << "Wine does not start here";
-  }
-  void TearDown() override {
-    if (prefix_.empty()) return;
-    Stop();
-    std::error_code ec;
-    fs::remove_all(prefix_, ec);
-  }
-  // Output goes to a file: a pipe would stay open while wineserver runs.
-  int Shell(const std::string& command, std::string* output = nullptr) {
-    const fs::path out = prefix_ / "kx-out.txt";
-    const std::string cmd = "WINEPREFIX='" + prefix_.string() + "' WINEDEBUG=-all " + command +
-                            " >'" + out.string() + "' 2>/dev/null </dev/null";
-    const int status = std::system(cmd.c_str());
-    if (output) {
-      std::ifstream in(out, std::ios::binary);
-      std::stringstream ss;
-      ss << in.rdbuf();
-      *output = ss.str();
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  void Stop() { Shell("wineserver -w"); }
-  fs::path prefix_;
-};
+class KnownPacksWine : public test::WinePrefixTest {};
 
 TEST_F(KnownPacksWine, AddAndUpAreReadBackByWine) {
   const std::string key = "'HKCU\\Software\\Borland\\Delphi\\3.0\\Known Packages'";
