@@ -232,19 +232,8 @@ void TDelphi3Page::DefPackFilenameEditButtonClick() {
 
 TKnownPackList& TDelphi3Page::List() {
   if (!list_) {
-    KnownPackLists lists{form_.KnownPackNames,
-                         form_.KnownPackStatus,
-                         form_.KnownPackDescriptions,
-                         form_.DisabledPackNames,
-                         form_.DisabledPackDescriptions,
-                         form_.SharedPackNames,
-                         form_.StdRunTimePackages,
-                         form_.StdDesignTimePackages,
-                         form_.OnPackCount,
-                         form_.OffPackCount,
-                         form_.LostPackCount};
     list_ = std::make_unique<TKnownPackList>(
-        lists, form_.Dialogs(), [this](const std::string& t) { form_.Dialogs().WarningOk(t); },
+        form_.Lists(), form_.Dialogs(), [this](const std::string& t) { form_.Dialogs().WarningOk(t); },
         form_.Meter(), form_.MessagePump());
   }
   return *list_;

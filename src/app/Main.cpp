@@ -150,20 +150,10 @@ void TPackageForm::FormCreate() {
     Module = std::make_unique<TPackageModuleInfo>();
     ExportsPending = true;
     ResourcesPending = true;
-    KnownPackNames.clear();
-    KnownPackDescriptions.clear();
-    DisabledPackNames.clear();
-    DisabledPackDescriptions.clear();
-    SharedPackNames.clear();
-    StdRunTimePackages.clear();
-    StdDesignTimePackages.clear();
+    Clear();
     if (Delphi3Installed) {
       SystemTabSheet->ReadOptions();
-      AddRunTimePackages(StdRunTimePackages);
-      AddDesignTimePackages(StdDesignTimePackages);
-      ReadKnownPackages(KnownPackNames, KnownPackDescriptions);
-      ReadDisabledPackages(DisabledPackNames, DisabledPackDescriptions);
-      ReadSharedPackages(SharedPackNames);
+      ReadFromRegistry();
       SetPageEnabled(SystemTabSheet, true);
     } else {
       LogLine("*** Delphi3 is not installed!");
@@ -186,13 +176,7 @@ void TPackageForm::FormActivate() {
 void TPackageForm::FormDestroy() {
   // Unloads the loaded module (its destructor never throws).
   Module.reset();
-  StdRunTimePackages.clear();
-  StdDesignTimePackages.clear();
-  KnownPackNames.clear();
-  KnownPackDescriptions.clear();
-  DisabledPackNames.clear();
-  DisabledPackDescriptions.clear();
-  SharedPackNames.clear();
+  Clear();
   try {
     LogLine("** Shrinking Path...");
     // Only an expansion that took place is undone: after a failed one

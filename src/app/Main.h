@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/QtPrompts.h"
+#include "delphi3/KnownPacks.h"
 #include "package/PackMan.h"
 #include "platform/ui.h"
 #include "search/PackSearch.h"
@@ -38,7 +39,9 @@ extern const char* const kAboutText;
 extern const char* const kNoDelphi3Warning;
 extern const char* const kNotDelphi3PackageWarning;
 
-class TPackageForm : public QMainWindow {
+// The window holds the known-package lists itself (KnownPackStore); the
+// Delphi3 page works on them.
+class TPackageForm : public QMainWindow, public KnownPackStore {
   Q_OBJECT
 
  public:
@@ -110,17 +113,6 @@ class TPackageForm : public QMainWindow {
   std::string SystemDirectory;
   std::string OriginalPath;
   std::string ExpandedPath;
-  std::vector<std::string> KnownPackNames;
-  std::vector<int> KnownPackStatus;  // the status of each KnownPackNames entry
-  std::vector<std::string> KnownPackDescriptions;
-  std::vector<std::string> DisabledPackNames;
-  std::vector<std::string> DisabledPackDescriptions;
-  std::vector<std::string> SharedPackNames;
-  std::vector<std::string> StdRunTimePackages;
-  std::vector<std::string> StdDesignTimePackages;
-  int OnPackCount = 0;
-  int OffPackCount = 0;
-  int LostPackCount = 0;
 
   QTabWidget* MainPageControl;
   QToolButton* AboutBtn;

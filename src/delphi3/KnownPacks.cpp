@@ -97,6 +97,8 @@ void KnownPackStore::ReadFromRegistry() {
   ReadSharedPackages(SharedPackNames);
 }
 
+void KnownPackStore::Clear() { *this = KnownPackStore(); }
+
 TKnownPackList::TKnownPackList(KnownPackLists lists, Prompts& prompts, WarningFn warningOk,
                                ProgressMeter& meter, ProcessMessagesFn processMessages)
     : lists_(lists),

@@ -75,6 +75,8 @@ struct KnownPackStore {
   // What start-up reads when Delphi 3 is installed: the standard package
   // tables, then the known, disabled and shared package names.
   void ReadFromRegistry();
+  // Empties every list and count.
+  void Clear();
   KnownPackLists Lists() {
     return {KnownPackNames,
             KnownPackStatus,
