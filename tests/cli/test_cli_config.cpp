@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/cli_run.h"
 #include "support/test_system.h"
 
 namespace kx {

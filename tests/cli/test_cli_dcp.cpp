@@ -6,6 +6,7 @@
 
 #include "support/dcp_builder.h"
 #include "support/pe_builder.h"
+#include "support/cli_run.h"
 #include "support/test_system.h"
 
 namespace kx {

@@ -3,6 +3,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/cli_run.h"
 #include "support/test_system.h"
 
 namespace kx {

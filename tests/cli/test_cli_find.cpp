@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "support/cli_run.h"
 #include "support/test_system.h"
 
 namespace kx {

@@ -6,7 +6,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "platform/system.h"
@@ -48,19 +47,5 @@ std::string Quote(const std::string& s);
 
 // The whole content of a host file; empty when it cannot be read.
 std::string ReadHostText(const std::filesystem::path& path);
-
-// What one run of kestrix-cli gave.
-struct CliResult {
-  int code = -1;  // exit status; -1 when the program did not exit normally
-  std::string out;
-  std::string err;
-};
-
-// Runs kestrix-cli as a separate program in the host folder cwd, with the
-// environment variables env set (NAME, value) and no input, and collects
-// what it printed.
-CliResult RunCli(const std::filesystem::path& cwd,
-                 const std::vector<std::pair<std::string, std::string>>& env,
-                 const std::vector<std::string>& args);
 
 }  // namespace kx::test
