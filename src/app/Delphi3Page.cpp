@@ -233,8 +233,9 @@ void TDelphi3Page::DefPackFilenameEditButtonClick() {
 TKnownPackList& TDelphi3Page::List() {
   if (!list_) {
     list_ = std::make_unique<TKnownPackList>(
-        form_.Lists(), form_.Dialogs(), [this](const std::string& t) { form_.Dialogs().WarningOk(t); },
-        form_.Meter(), form_.MessagePump());
+        form_.Lists(), form_.Dialogs(),
+        [this](const std::string& t) { form_.Dialogs().WarningOk(t); }, form_.Meter(),
+        form_.MessagePump());
   }
   return *list_;
 }

@@ -45,8 +45,7 @@ class ConfigCommand : public ::testing::Test {
   }
   fs::path Prefix() const { return dir_ / "prefix"; }
 
-  CliResult Run(std::vector<std::string> args,
-                      const std::string& command = "config") const {
+  CliResult Run(std::vector<std::string> args, const std::string& command = "config") const {
     args.insert(args.begin(), command);
     return test::RunCli(dir_, {{"WINEPREFIX", Prefix().string()}}, args);
   }

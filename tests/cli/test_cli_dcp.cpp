@@ -3,10 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
-
+#include "support/cli_run.h"
 #include "support/dcp_builder.h"
 #include "support/pe_builder.h"
-#include "support/cli_run.h"
 #include "support/test_system.h"
 
 namespace kx {

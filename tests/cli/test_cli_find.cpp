@@ -18,8 +18,7 @@ using test::CliResult;
 
 // Runs in the host folder cwd (the current Windows directory), with PATH as
 // Wine starts it: C:\windows (the prefix's registry holds none).
-CliResult Find(const test::TempPrefix& prefix, const fs::path& cwd,
-               std::vector<std::string> args) {
+CliResult Find(const test::TempPrefix& prefix, const fs::path& cwd, std::vector<std::string> args) {
   args.insert(args.begin(), "find");
   return test::RunCli(cwd, {{"WINEPATH", "C:\\windows"}, {"WINEPREFIX", prefix.Root().string()}},
                       args);
