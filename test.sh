@@ -15,7 +15,7 @@ ctest --test-dir build-test --output-on-failure -j2 --timeout 300
 tools/check-fixtures.sh
 # One sanitizer build serves the core tests and the fuzz harnesses; -O1 and
 # line tables only keep it quick to build while reports still name lines.
-cmake -S . -B build-san -DCMAKE_BUILD_TYPE= -DCMAKE_CXX_FLAGS="-O1 -g1" \
+cmake -S . -B build-san -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" \
   -DCMAKE_CXX_COMPILER=clang++ -DKESTRIX_GUI=OFF -DKESTRIX_BENCH=OFF -DKESTRIX_FUZZ=ON
 cmake --build build-san -j2
 # The Wine interop suites check Wine's side of the registry files; they ran above.
