@@ -177,14 +177,15 @@ int RunStructure(const Args& args) {
   TerminalMeter meter;
   meter.Show();
   meter.SetLabel("Building DPL Structure...");
-  StructureResult r = BuildStructure(m, meter);
+  const bool json = args.Has("--json");
+  StructureResult r = BuildStructure(m, meter, json ? LeafInfo::Attach : LeafInfo::Skip);
   meter.Hide();
   // Without a structure (not a .dpl module) the status bar keeps its
   // initial texts.
   std::array<std::string, 2> status =
       r.built ? r.statusPanels : std::array<std::string, 2>{"Units:", "Classes:"};
   Output& out = Output::Stdout();
-  if (args.Has("--json")) {
+  if (json) {
     JsonWriter j(out);
     j.BeginObject().Key("tree");
     if (r.built)

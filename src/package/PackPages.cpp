@@ -117,12 +117,12 @@ std::unique_ptr<TPackageMethodInfo> MakeInfo(const ExportRow& row, const std::st
   return info;
 }
 
-StructureNode Leaf(const ExportRow& row, const std::string& caption, int state,
+StructureNode Leaf(LeafInfo leafInfo, const ExportRow& row, const std::string& caption, int state,
                    const std::string& unit, const std::string& className = {}) {
   StructureNode n;
   n.caption = caption;
   n.stateIndex = state;
-  n.info = MakeInfo(row, caption, unit, className);
+  if (leafInfo == LeafInfo::Attach) n.info = MakeInfo(row, caption, unit, className);
   return n;
 }
 
@@ -130,10 +130,12 @@ StructureNode Leaf(const ExportRow& row, const std::string& caption, int state,
 
 StructureResult BuildStructureFromExports(const std::vector<ExportRow>& exports,
                                           const std::vector<std::string>& structureUnits,
-                                          const std::string& rootCaption, ProgressMeter& meter) {
+                                          const std::string& rootCaption, ProgressMeter& meter,
+                                          LeafInfo leafInfo) {
   StructureResult r;
   r.built = true;
   r.root.caption = rootCaption;
+  r.root.children.reserve(structureUnits.size());
   meter.SetCompleted(0);
   meter.SetTotal(int(structureUnits.size()));
 
@@ -193,9 +195,9 @@ StructureResult BuildStructureFromExports(const std::vector<ExportRow>& exports,
         if (SameText(ident, unit)) continue;
         if (SameText(ident, "Register") || SameText(ident, "Initialization") ||
             SameText(ident, "Finalization")) {
-          system.children.push_back(Leaf(exports[j], ident, ssSystem, unit));
+          system.children.push_back(Leaf(leafInfo, exports[j], ident, ssSystem, unit));
         } else if (!classSet.count(AsciiUpper(ident))) {
-          procedures.children.push_back(Leaf(exports[j], ident, ssProcedure, unit));
+          procedures.children.push_back(Leaf(leafInfo, exports[j], ident, ssProcedure, unit));
         }
       } else {
         std::string c = ClassCandidate(rest);
@@ -205,17 +207,31 @@ StructureResult BuildStructureFromExports(const std::vector<ExportRow>& exports,
       }
     }
 
-    for (const std::string& c : classList) {
-      StructureNode classNode;
-      classNode.caption = c;
-      for (size_t j : stretch) {
-        std::string_view rest = restOf(j);
-        size_t dot = rest.find('.');
-        if (dot == std::string_view::npos || !SameText(rest.substr(0, dot), c)) continue;
-        std::string caption = UpTo(rest.substr(dot + 1), '@') + "()";
-        classNode.children.push_back(Leaf(exports[j], caption, ssMember, unit, c));
-      }
-      classes.children.push_back(std::move(classNode));
+    // Members go to their class in stretch order: one pass finds each
+    // name's class, so that every class's list is made at its final size.
+    std::vector<std::pair<size_t, size_t>> members;  // (class index, export index)
+    std::vector<size_t> memberCount(classList.size());
+    for (size_t j : stretch) {
+      std::string_view rest = restOf(j);
+      size_t dot = rest.find('.');
+      if (dot == std::string_view::npos) continue;
+      for (size_t c = 0; c < classList.size(); ++c)
+        if (SameText(rest.substr(0, dot), classList[c])) {
+          members.emplace_back(c, j);
+          ++memberCount[c];
+          break;
+        }
+    }
+    classes.children.resize(classList.size());
+    for (size_t c = 0; c < classList.size(); ++c) {
+      classes.children[c].caption = classList[c];
+      classes.children[c].children.reserve(memberCount[c]);
+    }
+    for (const auto& [c, j] : members) {
+      std::string_view rest = restOf(j);
+      std::string caption = UpTo(rest.substr(rest.find('.') + 1), '@') + "()";
+      classes.children[c].children.push_back(
+          Leaf(leafInfo, exports[j], caption, ssMember, unit, classList[c]));
     }
 
     for (StructureNode* g : {&classes, &system, &procedures})
@@ -231,10 +247,11 @@ StructureResult BuildStructureFromExports(const std::vector<ExportRow>& exports,
   return r;
 }
 
-StructureResult BuildStructure(const TPackageModuleInfo& m, ProgressMeter& meter) {
+StructureResult BuildStructure(const TPackageModuleInfo& m, ProgressMeter& meter,
+                               LeafInfo leafInfo) {
   if (m.Kind != mkDPL || m.Handle == 0) return StructureResult{};
   return BuildStructureFromExports(ReadExportRows(m), m.StructureUnits, ExtractFileName(m.FileName),
-                                   meter);
+                                   meter, leafInfo);
 }
 
 std::optional<std::vector<std::pair<std::string, std::string>>> ElementInfoRows(

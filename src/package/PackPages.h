@@ -66,13 +66,20 @@ struct StructureResult {
   std::array<std::string, 2> statusPanels;
 };
 
+// Whether the leaves get their TPackageMethodInfo: the page's element list
+// and the JSON listing show it; a listing of captions alone does without
+// (a fifth of the work on a package of many thousand exports).
+enum class LeafInfo { Attach, Skip };
+
 // The tree for a module of kind mkDPL (root caption = file name without its
 // folder); the meter counts units.
-StructureResult BuildStructure(const TPackageModuleInfo& m, ProgressMeter& meter);
+StructureResult BuildStructure(const TPackageModuleInfo& m, ProgressMeter& meter,
+                               LeafInfo leafInfo = LeafInfo::Attach);
 // The same over given export rows (table order) and structure units.
 StructureResult BuildStructureFromExports(const std::vector<ExportRow>& exports,
                                           const std::vector<std::string>& structureUnits,
-                                          const std::string& rootCaption, ProgressMeter& meter);
+                                          const std::string& rootCaption, ProgressMeter& meter,
+                                          LeafInfo leafInfo = LeafInfo::Attach);
 
 // The element list rows ("Field", "Data") for a selected node; nullopt for a
 // node without a TPackageMethodInfo (the list stays as it is).

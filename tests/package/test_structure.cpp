@@ -154,6 +154,30 @@ TEST(Structure, ClassesInOrderOfFirstAppearanceAndCountedPerUnit) {
   EXPECT_EQ(r.classCount, 3);
 }
 
+TEST(Structure, MembersGoToTheirClassInNameOrderWhateverTheCase) {
+  // Members of two classes interleave in name order; "ta" is TA's.
+  const std::vector<std::string> names = {"U..TA@1",    "U..TB@1",      "U.TA@2",    "U.TB@2",
+                                          "U.TA.Zed@3", "U.TB.Alpha@4", "U.ta.Mid@5"};
+  const std::string expected =
+      "pack.dpl\n  U\n    Classes\n      TA\n        Zed()[3]\n        Mid()[3]\n"
+      "      TB\n        Alpha()[3]\n";
+  StructureResult attached;
+  EXPECT_EQ(Tree(names, {"U"}, &attached), expected);
+  EXPECT_EQ(attached.root.children[0].children[0].children[0].children[1].info->ExportName,
+            "U.ta.Mid@5");
+
+  // Without leaf details the tree is the same and no leaf carries any.
+  NullMeter meter;
+  StructureResult bare =
+      BuildStructureFromExports(Rows(names), {"U"}, "pack.dpl", meter, LeafInfo::Skip);
+  std::string text;
+  Dump(bare.root, 0, text);
+  EXPECT_EQ(text, expected);
+  for (const auto& cls : bare.root.children[0].children[0].children)
+    for (const auto& member : cls.children) EXPECT_EQ(member.info, nullptr);
+  EXPECT_EQ(bare.statusPanels, attached.statusPanels);
+}
+
 TEST(Structure, EmptyUnitListShowsOnlyTheRoot) {
   StructureResult r;
   EXPECT_EQ(Tree({"Classes.A@1"}, {}, &r), "pack.dpl\n");
