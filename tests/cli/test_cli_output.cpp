@@ -15,8 +15,9 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 TEST(CliOutput, JsonWriterMatchesNlohmannDump) {
-  const std::string awkward = std::string("quote\" back\\ tab\t nl\n cr\r ctl\x01\x1f del\x7f ") +
-                              "euro\x80 e-acute\xE9 nbsp\xA0";
+  const std::string awkward(
+      "quote\" back\\ tab\t nl\n cr\r ctl\x01\x1f del\x7f "
+      "euro\x80 e-acute\xE9 nbsp\xA0");
   const struct {
     const char* what;
     std::function<void(JsonWriter&)> write;
