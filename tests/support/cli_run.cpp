@@ -14,8 +14,8 @@ namespace fs = std::filesystem;
 
 CliResult RunCli(const fs::path& cwd, const std::vector<std::pair<std::string, std::string>>& env,
                  const std::vector<std::string>& args) {
-  // Output goes to files next to nothing the test looks at: a private folder
-  // per run, so parallel test programs never share them.
+  // The output files live in a private folder per run, outside the test's
+  // prefix, so that parallel test programs never share them.
   std::string pattern = (fs::temp_directory_path() / "kx-cli-run-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot make " + pattern);
   const fs::path dir = pattern, out = dir / "out", err = dir / "err";
