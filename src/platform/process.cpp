@@ -21,6 +21,7 @@
 
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/host_file.h"
 #include "platform/pe_image.h"
 #include "platform/strutil.h"
 #include "platform/system.h"
@@ -155,44 +156,6 @@ std::string WithDefaultExtension(std::string_view name) {
 }
 
 bool HasPath(std::string_view name) { return name.find_first_of("\\/:") != std::string_view::npos; }
-
-// A host file read at positions; every read is checked for its full length.
-class HostFile {
- public:
-  explicit HostFile(const fs::path& path) {
-    fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat st {};
-    if (fd_ >= 0 && (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
-      close(fd_);
-      fd_ = -1;
-    }
-    if (fd_ >= 0) size_ = static_cast<uint64_t>(st.st_size);
-  }
-  ~HostFile() {
-    if (fd_ >= 0) close(fd_);
-  }
-  HostFile(const HostFile&) = delete;
-  HostFile& operator=(const HostFile&) = delete;
-
-  bool IsOpen() const { return fd_ >= 0; }
-  uint64_t Size() const { return size_; }
-  // Fills out from offset; false when the file ends first or cannot be read.
-  bool ReadAt(uint64_t offset, std::span<uint8_t> out) const {
-    size_t done = 0;
-    while (done < out.size()) {
-      const ssize_t n =
-          pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      done += static_cast<size_t>(n);
-    }
-    return true;
-  }
-
- private:
-  int fd_ = -1;
-  uint64_t size_ = 0;
-};
 
 // The first bytes of the file up to the end of its section table (at least
 // a page), enough to parse the headers.

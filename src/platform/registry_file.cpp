@@ -14,6 +14,7 @@
 #include <mutex>
 #include <set>
 
+#include "platform/host_file.h"
 #include "platform/registry_hive.h"
 
 namespace kx {
@@ -51,30 +52,10 @@ int64_t NowNs() {
 // The whole file in one read (more when it grows meanwhile); nullopt when
 // it cannot be opened or read, or is not a regular file.
 std::optional<std::string> ReadWhole(const fs::path& path, FileStamp* stamp = nullptr) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return std::nullopt;
-  }
-  if (stamp) *stamp = StampOf(st);
-  std::string data(static_cast<size_t>(st.st_size) + 1, '\0');
-  size_t got = 0;
-  for (;;) {
-    if (got == data.size()) data.resize(data.size() * 2);
-    const ssize_t n = ::read(fd, data.data() + got, data.size() - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(fd);
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    got += static_cast<size_t>(n);
-  }
-  ::close(fd);
-  data.resize(got);
-  return data;
+  const HostFile file(path);
+  if (!file.IsOpen()) return std::nullopt;
+  if (stamp) *stamp = StampOf(file.Status());
+  return file.ReadAll();
 }
 
 bool WriteAll(int fd, std::string_view data) {
