@@ -14,6 +14,8 @@ cmake --build build-test -j2
 ctest --test-dir build-test --output-on-failure -j2 --timeout 300
 # The committed fixtures' export and import tables against two independent PE parsers.
 tools/check-fixtures.sh
+# The .deb: its files and dependencies, and the installed programs run from a scratch root.
+tools/check-package.sh build-test
 # One sanitizer build serves the core tests and the fuzz harnesses; -O1 and
 # line tables only keep it quick to build while reports still name lines.
 cmake -S . -B build-san -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" \

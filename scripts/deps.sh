@@ -4,7 +4,7 @@
 set -euo pipefail
 pkgs=(build-essential cmake pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
       nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core python3 python3-pefile pev
-      clang libclang-rt-14-dev)
+      clang libclang-rt-14-dev dpkg-dev man-db desktop-file-utils shared-mime-info)
 [ "${1:-build}" = run ] && pkgs=(build-essential cmake pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
       nlohmann-json3-dev fonts-dejavu-core)
 missing=()

@@ -1,10 +1,15 @@
 #include "app/Main.h"
 
 #include <QApplication>
+#include <QDropEvent>
 #include <QEvent>
+#include <QMimeData>
+#include <QScopedValueRollback>
 #include <QTabBar>
 #include <QTimer>
+#include <QUrl>
 #include <exception>
+#include <filesystem>
 
 #include "app/DCPPage.h"
 #include "app/DPKPage.h"
@@ -21,7 +26,11 @@
 #include "delphi3/SysPackg.h"
 #include "package/PackPages.h"
 #include "platform/activity_log.h"
+#include "platform/codepage.h"
+#include "platform/errors.h"
+#include "platform/files.h"
 #include "platform/formats.h"
+#include "platform/strutil.h"
 #include "platform/system.h"
 
 namespace kx::gui {
@@ -41,6 +50,29 @@ const char* const kNoDelphi3Warning =
 const char* const kNotDelphi3PackageWarning =
     "This is not a Delphi3 package.\r\nSome powerful features will be not available!";
 
+namespace {
+
+// How long a command-line file waits for the window's first activation
+// (and its About box) before it opens anyway.
+constexpr int kStartFileWaitMs = 1500;
+
+// The Windows path of the first file of a drag that the window opens.
+std::optional<std::string> DroppedFile(const QMimeData& data) {
+  for (const QUrl& url : data.urls()) {
+    if (!url.isLocalFile()) continue;
+    const std::filesystem::path host(url.toLocalFile().toStdString());
+    const std::string ext = Utf8ToCp1252(host.extension().string());
+    bool known = false;
+    for (const char* e : {".dpl", ".bpl", ".dll", ".exe", ".dcp", ".dpk"})
+      known = known || SameText(ext, e);
+    if (!known) continue;
+    if (std::optional<std::string> windowsPath = Sys().ToWindows(host)) return windowsPath;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 TPackageForm::TPackageForm(AppPrompts& prompts, QWidget* parent)
     : QMainWindow(parent), prompts_(prompts) {
   setObjectName(QStringLiteral("PackageForm"));
@@ -51,9 +83,16 @@ TPackageForm::TPackageForm(AppPrompts& prompts, QWidget* parent)
   OpenDialog.hideReadOnly = true;
   BuildWindow();
   FormCreate();
+  // Drops are seen before the widget under the cursor takes them (a text
+  // box would insert the file's name).
+  setAcceptDrops(true);
+  if (QCoreApplication* app = QCoreApplication::instance()) app->installEventFilter(this);
 }
 
-TPackageForm::~TPackageForm() { FormDestroy(); }
+TPackageForm::~TPackageForm() {
+  if (QCoreApplication* app = QCoreApplication::instance()) app->removeEventFilter(this);
+  FormDestroy();
+}
 
 void TPackageForm::BuildWindow() {
   // A window with system menu, minimise, maximise, help and close buttons.
@@ -170,7 +209,11 @@ void TPackageForm::FormCreate() {
 void TPackageForm::FormActivate() {
   if (!FirstActivation) return;
   FirstActivation = false;
-  AboutBtnClick();
+  {
+    const QScopedValueRollback<bool> about(aboutAtActivation_, true);
+    AboutBtnClick();
+  }
+  if (startFile_) QTimer::singleShot(0, this, [this] { OpenStartFile(); });
 }
 
 void TPackageForm::FormDestroy() {
@@ -224,6 +267,70 @@ void TPackageForm::AboutBtnClick() { prompts_.Message(kAboutText); }
 void TPackageForm::LoadBtnClick() {
   const std::optional<std::string> chosen = prompts_.OpenFile(OpenDialog);
   if (chosen) LoadPackageModule(*chosen);
+}
+
+void TPackageForm::OpenFile(const std::string& fileName) {
+  // As a confirmed open dialog: the current directory becomes the file's
+  // folder, where the package source of a package is looked for.
+  if (FileExists(fileName)) MoveToChosenFolder(fileName);
+  const std::string ext = ExtractFileExt(fileName);
+  if (SameText(ext, ".dcp")) {
+    SetActivePage(DCPDCUTabSheet);
+    DCPDCUTabSheet->DCPFileNameEdit->setText(FromCore(fileName));
+    DCPDCUTabSheet->AnalyzeDCPBtnClick();
+  } else if (SameText(ext, ".dpk")) {
+    SetActivePage(DPKTabSheet);
+    DPKTabSheet->LoadSourceFile(fileName);
+  } else {
+    SetActivePage(GenInfoTabSheet);
+    LoadPackageModule(fileName);
+  }
+}
+
+void TPackageForm::OpenAtStart(const std::string& argument) {
+  startFile_ = argument;
+  // The first activation shows the About box and then opens the file; a
+  // window that is never activated opens it after a short wait.
+  QTimer::singleShot(FirstActivation ? kStartFileWaitMs : 0, this, [this] {
+    if (!aboutAtActivation_) OpenStartFile();
+  });
+}
+
+void TPackageForm::OpenStartFile() {
+  if (!startFile_) return;
+  const std::string argument = std::move(*startFile_);
+  startFile_.reset();
+  Handle([this, &argument] {
+    const std::string fileName = Sys().UserPathToWindows(Utf8ToCp1252(argument));
+    if (fileName.empty())
+      throw Exception("No drive of the Windows environment holds " + Utf8ToCp1252(argument));
+    OpenFile(fileName);
+  });
+}
+
+bool TPackageForm::eventFilter(QObject* watched, QEvent* event) {
+  const QEvent::Type type = event->type();
+  if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)
+    return QMainWindow::eventFilter(watched, event);
+  auto* widget = qobject_cast<QWidget*>(watched);
+  if (widget == nullptr || widget->window() != this) return false;
+  const QWidget* ownDrop = SystemTabSheet->DefPackFilenameEdit;
+  if (widget == ownDrop || ownDrop->isAncestorOf(widget)) return false;
+  auto* drop = static_cast<QDropEvent*>(event);
+  const std::optional<std::string> fileName = DroppedFile(*drop->mimeData());
+  if (!fileName) return false;
+  // Never a move: the file stays where it is. Refused while a deployment
+  // analysis runs, as every page change is.
+  if (Busy || !(drop->possibleActions() & Qt::CopyAction)) {
+    drop->ignore();
+    return true;
+  }
+  drop->setDropAction(Qt::CopyAction);
+  drop->accept();
+  // Opened after the drop has ended: the load may ask questions.
+  if (type == QEvent::Drop)
+    QTimer::singleShot(0, this, [this, file = *fileName] { Handle([&] { OpenFile(file); }); });
+  return true;
 }
 
 void TPackageForm::ResetPackagePages() {

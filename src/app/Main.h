@@ -69,6 +69,15 @@ class TPackageForm : public QMainWindow, public KnownPackStore {
   void LoadPackageModule(const std::string& fileName);
   // The ellipsis of FileNameEdit: asks for a file and loads it.
   void LoadBtnClick();
+  // Opens a file as if it had been chosen in its page's open dialog (the
+  // current directory moves to its folder): a .dcp goes into the DCP page's
+  // file box and is analysed, a .dpk is shown on the DPK page, anything
+  // else goes through the load flow. Raises what that page would raise.
+  void OpenFile(const std::string& fileName);
+  // The file named on the command line (host or Windows path, as given):
+  // opened after start-up's boxes, the About text of the first activation
+  // included. A file dropped on the window opens at once.
+  void OpenAtStart(const std::string& argument);
   // A module is loaded and the load that brought it has read its tables:
   // the package pages may be filled from it.
   bool ModuleReady() const { return Module && Module->Loaded() && tablesRead_ && !loading_; }
@@ -129,6 +138,9 @@ class TPackageForm : public QMainWindow, public KnownPackStore {
 
  protected:
   void changeEvent(QEvent* event) override;
+  // Files dragged onto any page open with OpenFile, except on the Delphi3
+  // page's default package box, which takes the name itself.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void BuildWindow();
@@ -138,6 +150,7 @@ class TPackageForm : public QMainWindow, public KnownPackStore {
   void ResetPackagePages();
   void EndLoad();
   void MainPageControlCurrentChanged(int index);
+  void OpenStartFile();
 
   AppPrompts& prompts_;
   ProgressMeter* meter_ = nullptr;
@@ -150,6 +163,8 @@ class TPackageForm : public QMainWindow, public KnownPackStore {
   bool tablesRead_ = false;        // the loaded module's export tables are read
   bool pageChosenInLoad_ = false;  // the page changed while a load ran
   std::optional<std::string> queuedLoad_;
+  std::optional<std::string> startFile_;  // the command line's file, not opened yet
+  bool aboutAtActivation_ = false;        // the first activation's About box is up
 };
 
 }  // namespace kx::gui

@@ -1,6 +1,7 @@
 // Kestrix, the desktop tool: creates the main window, then the progress
-// window, and runs the message loop. It takes no command-line arguments of
-// its own (Qt's, such as -platform, still apply).
+// window, and runs the message loop. Its own arguments are --help,
+// --version and one optional FILE, opened once start-up is done (Qt's,
+// such as -platform, still apply).
 #include "app/Main.h"
 
 #include <QApplication>
@@ -8,6 +9,7 @@
 
 #include "app/MeterDlg.h"
 #include "app/QtPrompts.h"
+#include "cli/help.h"
 #include "platform/registry_hive.h"
 
 namespace {
@@ -32,7 +34,12 @@ class KestrixApplication : public QApplication {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Answered without a display, before Qt starts.
+  if (const int code = kx::help::RunInfoOption(kx::help::Program::Window, argc, argv); code >= 0)
+    return code;
   KestrixApplication app(argc, argv);
+  std::string file;  // what Qt left of the arguments
+  if (const int code = kx::help::ParseWindowArgs(argc, argv, file); code >= 0) return code;
   QApplication::setApplicationName(QStringLiteral("Kestrix"));
   kx::gui::QtPrompts prompts;
   app.prompts = &prompts;
@@ -46,6 +53,7 @@ int main(int argc, char** argv) {
     kx::gui::TMeterForm meter;
     form.SetMeter(&meter);
     form.show();
+    if (!file.empty()) form.OpenAtStart(file);
     result = QApplication::exec();
     form.SetMeter(nullptr);
   }

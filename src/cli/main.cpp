@@ -3,6 +3,7 @@
 #include <map>
 
 #include "cli/cli.h"
+#include "cli/help.h"
 #include "cli/output.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
@@ -57,11 +58,10 @@ int main(int argc, char** argv) {
     PrintUsage(std::cerr);
     return 2;
   }
+  // --version, --help, help [COMMAND] and the manual page.
+  if (const int code = kx::help::RunInfoOption(kx::help::Program::Cli, argc, argv); code >= 0)
+    return code;
   std::string name = argv[1];
-  if (name == "--help" || name == "-h" || name == "help") {
-    PrintUsage(std::cout);
-    return 0;
-  }
   auto it = Registry().find(name);
   if (it == Registry().end()) {
     std::cerr << "kestrix-cli: unknown command '" << name << "'\n";
@@ -80,6 +80,8 @@ int main(int argc, char** argv) {
         return 2;
       }
       args.options.emplace_back(a, argv[++i]);
+    } else if (a == "--help" || a == "-h") {
+      return kx::help::PrintCommandHelp(name);
     } else if (a.size() > 1 && a[0] == '-') {
       args.flags.push_back(a);
     } else {
