@@ -18,6 +18,7 @@
 #include "app/DeployPage.h"
 #include "app/GenInfoPage.h"
 #include "app/Main.h"
+#include "app/StructurePage.h"
 #include "gui_test_support.h"
 #include "platform/system.h"
 #include "support/demo_prefix.h"
@@ -89,7 +90,7 @@ TEST_F(OpenFileTest, StartupArgumentLoadsThePackageAfterTheAboutBox) {
     ASSERT_FALSE(prompts.asked.empty());
     EXPECT_EQ(prompts.asked[0].kind, "Message");  // the About text
     EXPECT_EQ(prompts.asked.size(), 1u) << prompts.asked.back().text;
-    EXPECT_EQ(Caption(), std::string("Kestrix v00.7.1 - \"") + kDemoPackage + "\"");
+    EXPECT_EQ(Caption(), "Kestrix v00.7.1 - \"C:\\Projects\\Demo\\DemoComp.dpl\"");
     EXPECT_EQ(form->ActivePage(), form->GenInfoTabSheet);
     EXPECT_EQ(Sys().CurrentDirectory(), "C:\\Projects\\Demo");
     EXPECT_GT(form->DCPDCUTabSheet->DCPTreeInfo->topLevelItemCount(), 0);
