@@ -44,8 +44,7 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Kestrix")
 set(CPACK_PACKAGE_CONTACT "Kestrix maintainers <kestrix@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "inspect Delphi 3 package libraries on Linux")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "inspect Delphi 3 package libraries on Linux\n"
+string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Kestrix opens Delphi 3 package libraries (.dpl, .bpl), DLLs and EXEs through\n"
     "its own small Windows layer, without running their code, and shows their\n"
     "package flags, units, required packages, exports, imports and resources. It\n"

@@ -10,7 +10,9 @@ build=${1:-build}
 fail() { echo "check-package: $*" >&2; exit 1; }
 
 rm -f "$build"/kestrix_*.deb
-cmake --build "$build" -j2 --target package >/dev/null
+log=$(mktemp)
+cmake --build "$build" -j2 --target package >"$log" 2>&1 || { cat "$log"; rm -f "$log"; fail "package build failed"; }
+rm -f "$log"
 debs=("$build"/kestrix_*.deb)
 [ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "expected one kestrix_*.deb in $build"
 deb=${debs[0]}
@@ -27,10 +29,11 @@ files=$(dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '/$' | sort)
 [ "$files" = "$expected" ] || fail "unexpected file list:"$'\n'"$files"
 
 depends=$(dpkg-deb -f "$deb" Depends)
+names=$(tr ',|' '\n\n' <<<"$depends" | sed 's/^ *//; s/[ (].*//')
 for p in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-plugins; do
-  grep -Eq "(^|, )$p( |,|$)" <<<"$depends" || fail "Depends lacks $p: $depends"
+  grep -qxF "$p" <<<"$names" || fail "Depends lacks $p: $depends"
 done
-! grep -q -- '-dev\b' <<<"$depends" || fail "Depends names a -dev package: $depends"
+! grep -q -- '-dev$' <<<"$names" || fail "Depends names a -dev package: $depends"
 
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
@@ -39,11 +42,11 @@ if command -v desktop-file-validate >/dev/null; then
   desktop-file-validate "$root/usr/share/applications/kestrix.desktop"
 fi
 if command -v update-mime-database >/dev/null; then
-  cp -r "$root/usr/share/mime" "$root/mime-check"
-  update-mime-database "$root/mime-check"
+  mkdir "$root/check" && cp -r "$root/usr/share/mime" "$root/check/mime"
+  XDG_DATA_DIRS="$root/check" update-mime-database "$root/check/mime"
   for t in 'application/x-delphi-package:\*\.dpl' 'application/x-cbuilder-package:\*\.bpl' \
            'application/x-delphi-compiled-package:\*\.dcp' 'text/x-delphi-package-source:\*\.dpk'; do
-    grep -q "^$t$" "$root/mime-check/globs" || fail "MIME type missing: $t"
+    grep -q "^$t$" "$root/check/mime/globs" || fail "MIME type missing: $t"
   done
 fi
 
