@@ -38,8 +38,8 @@ int RunConfigSet(const Args& args) {
       names += std::string(names.empty() ? "" : ", ") + o.label;
     throw UsageError{"unknown option name '" + args.positional[1] + "' (one of: " + names + ")"};
   }
-  const std::string value = Utf8ToCp1252(args.positional[2]);
-  if (!WriteIdeOption(*option, value)) {
+  // The text is stored exactly as given, every character kept.
+  if (!WriteIdeOption(*option, Utf8ToUtf16(args.positional[2]))) {
     std::cerr << "kestrix-cli: " << option->label << " not stored: the key HKEY_CURRENT_USER\\"
               << "SOFTWARE\\Borland\\Delphi\\3.0\\" << option->subkey << " does not exist\n";
     return 1;
