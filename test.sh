@@ -12,6 +12,8 @@ rm -rf build-test build-san
 cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG"
 cmake --build build-test -j2
 ctest --test-dir build-test --output-on-failure -j2 --timeout 300
+# Kills registry changes of kestrix-cli at random moments: the hive is always before or after.
+tools/registry-kill-test.sh --runs 40 --no-wine --build-dir build-test
 # The committed fixtures' export and import tables against two independent PE parsers.
 tools/check-fixtures.sh
 # The .deb: its files and dependencies, and the installed programs run from a scratch root.

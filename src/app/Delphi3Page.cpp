@@ -166,16 +166,21 @@ void TDelphi3Page::BuildOptions(QLayout* into) {
   grid->setColumnStretch(2, 1);
   into->addWidget(box);
 
-  // Every change is written at once: each keystroke, each click.
-  auto write = [this](const char* valueName, std::function<std::string()> value) {
+  // Every change the user makes is written at once: each keystroke, each
+  // click, with the text exactly as typed. The fill sets the controls
+  // without writing (filling_).
+  auto write = [this](const char* valueName, std::function<std::u16string()> value) {
     return [this, valueName, value] {
+      if (filling_) return;
       form_.Handle([&] { WriteIdeOption(Option(valueName), value()); });
     };
   };
-  auto flag = [](QCheckBox* c) { return [c] { return std::string(c->isChecked() ? "1" : "0"); }; };
-  auto text = [](auto* e) { return [e] { return ToCore(e->text()); }; };
+  auto flag = [](QCheckBox* c) {
+    return [c] { return std::u16string(c->isChecked() ? u"1" : u"0"); };
+  };
+  auto text = [](auto* e) { return [e] { return e->text().toStdU16String(); }; };
   connect(DefPackFilenameEdit, &TFileNameEdit::textChanged, this,
-          write(kAddToPackageNameValue, [this] { return DefPackFileName(); }));
+          write(kAddToPackageNameValue, [this] { return DefPackFileText().toStdU16String(); }));
   connect(PackDLLDiretoryEdit, &TFileNameEdit::textChanged, this,
           write(kPackageDLLOutputDirValue, text(PackDLLDiretoryEdit)));
   connect(PackDCPDiretoryEdit, &TFileNameEdit::textChanged, this,
@@ -200,26 +205,44 @@ void TDelphi3Page::BuildOptions(QLayout* into) {
   }
 }
 
-std::string TDelphi3Page::DefPackFileName() const {
-  std::string name = ToCore(DefPackFilenameEdit->text());
-  if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
-    name = name.substr(1, name.size() - 2);
+QString TDelphi3Page::DefPackFileText() const {
+  QString name = DefPackFilenameEdit->text();
+  if (name.size() >= 2 && name.front() == QLatin1Char('"') && name.back() == QLatin1Char('"'))
+    name = name.mid(1, name.size() - 2);
   return name;
 }
 
+std::string TDelphi3Page::DefPackFileName() const { return ToCore(DefPackFileText()); }
+
 void TDelphi3Page::ReadOptions() {
-  // Setting a control raises its change handler whenever the value differs,
-  // so non-empty texts and checked boxes are written straight back.
-  LibPathEdit->setText(FromCore(form_.DelphiSearchPath));
+  // The controls show the stored texts with every character kept, and the
+  // fill writes nothing back but the one normalisation it owes: a box
+  // checked by a stored flag other than "1" (say "2") stores "1". A
+  // configuration that needs no normalisation leaves the hive untouched.
+  struct Filling {
+    bool& flag;
+    explicit Filling(bool& f) : flag(f) { flag = true; }
+    ~Filling() { flag = false; }
+  } filling(filling_);
+  auto show = [](const char* valueName, const std::string& delphiSearchPath) {
+    return QString::fromStdU16String(ReadIdeOptionText(Option(valueName), delphiSearchPath));
+  };
+  LibPathEdit->setText(show(kSearchPathValue, form_.DelphiSearchPath));
   LibPathEdit->setCursorPosition(0);
-  DefPackFilenameEdit->setText(FromCore(ReadAddToPackageName()));
-  PackDLLDiretoryEdit->setText(FromCore(ReadPackageDLLOutputDir()));
-  PackDCPDiretoryEdit->setText(FromCore(ReadPackageDCPOutputDir()));
-  POWarnOnRebuildCheck->setChecked(ReadCompilingOption(kWarnOnPackageRebuildValue) != 0);
-  POShowDetailsCheck->setChecked(ReadCompilingOption(kShowPackageDetailsValue) != 0);
-  DODetailedExcpCheck->setChecked(ReadDebuggingOption(kDetailedExceptionsValue) != 0);
-  DOWatchesOnTopCheck->setChecked(ReadDebuggingOption(kFlyOverWatchesValue) != 0);
-  DOCPURegisterCheck->setChecked(ReadDebuggingOption(kEnableCPUValue) != 0);
+  DefPackFilenameEdit->setText(show(kAddToPackageNameValue, ""));
+  PackDLLDiretoryEdit->setText(show(kPackageDLLOutputDirValue, ""));
+  PackDCPDiretoryEdit->setText(show(kPackageDCPOutputDirValue, ""));
+  for (auto [check, valueName] : {std::pair{POWarnOnRebuildCheck, kWarnOnPackageRebuildValue},
+                                  std::pair{POShowDetailsCheck, kShowPackageDetailsValue},
+                                  std::pair{DODetailedExcpCheck, kDetailedExceptionsValue},
+                                  std::pair{DOWatchesOnTopCheck, kFlyOverWatchesValue},
+                                  std::pair{DOCPURegisterCheck, kEnableCPUValue}}) {
+    const IdeOption& option = Option(valueName);
+    const int set = std::string(option.subkey) == kCompilingKey ? ReadCompilingOption(valueName)
+                                                                : ReadDebuggingOption(valueName);
+    check->setChecked(set != 0);
+    if (set != 0) NormaliseIdeFlag(option);
+  }
 }
 
 void TDelphi3Page::DefPackFilenameEditButtonClick() {
@@ -249,9 +272,10 @@ void TDelphi3Page::InitSystemInfo() {
 void TDelphi3Page::ShowRows() {
   TKnownPackList& list = List();
   std::vector<TListModel::Row> rows;
-  for (const auto& cells : list.Rows) {
+  for (int i = 0; i < static_cast<int>(list.Rows.size()); ++i) {
     TListModel::Row r;
-    for (const std::string& c : cells) r.cells << FromCore(c);
+    for (int c = 0; c < static_cast<int>(list.Rows[i].size()); ++c)
+      r.cells << QString::fromStdU16String(list.CellText(i, c));
     rows.push_back(std::move(r));
   }
   showing_ = true;

@@ -78,11 +78,13 @@ class TDelphi3Page : public QWidget {
   // report cleared, drive roots.
   void StartLostPackageSearch(const std::string& fileName);
   // The file name in the default package box (surrounding quotes dropped).
+  QString DefPackFileText() const;
   std::string DefPackFileName() const;
 
   TPackageForm& form_;
   std::unique_ptr<TKnownPackList> list_;
   bool showing_ = false;
+  bool filling_ = false;  // ReadOptions is setting the controls: nothing is written
 };
 
 }  // namespace kx::gui

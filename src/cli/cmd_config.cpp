@@ -38,8 +38,8 @@ int RunConfigSet(const Args& args) {
       names += std::string(names.empty() ? "" : ", ") + o.label;
     throw UsageError{"unknown option name '" + args.positional[1] + "' (one of: " + names + ")"};
   }
-  const std::string value = Utf8ToCp1252(args.positional[2]);
-  if (!WriteIdeOption(*option, value)) {
+  // The text is stored exactly as given, every character kept.
+  if (!WriteIdeOption(*option, Utf8ToUtf16(args.positional[2]))) {
     std::cerr << "kestrix-cli: " << option->label << " not stored: the key HKEY_CURRENT_USER\\"
               << "SOFTWARE\\Borland\\Delphi\\3.0\\" << option->subkey << " does not exist\n";
     return 1;
@@ -54,21 +54,23 @@ int RunConfig(const Args& args) {
     if (f != "--json") throw UsageError{"unknown option " + f};
 
   const bool installed = IsDelphi3Installed();
+  // Texts and package names as stored, every character kept (UTF-8 here).
   std::string defaultPackage, dllOut, dcpOut, libraryPath;
   int flags[std::size(kFlags)] = {};
   std::vector<std::string> known, knownDesc, disabled, disabledDesc, shared;
+  std::vector<std::u16string> knownStored, disabledStored;
   if (installed) {
     // Start-up reads the library path while extending PATH, in a block of
     // its own whose failure is only logged: the page then shows an empty
     // path and fills everything else.
     try {
-      libraryPath = ReadLibrarySearchPath();
+      libraryPath = Utf16ToUtf8(ReadSettingText(kLibraryKey, kSearchPathValue));
     } catch (const Exception&) {
       libraryPath.clear();
     }
-    defaultPackage = ReadAddToPackageName();
-    dllOut = ReadPackageDLLOutputDir();
-    dcpOut = ReadPackageDCPOutputDir();
+    defaultPackage = Utf16ToUtf8(ReadSettingText(kAddToPackageKey, kAddToPackageNameValue));
+    dllOut = Utf16ToUtf8(ReadSettingText(kLibraryKey, kPackageDLLOutputDirValue));
+    dcpOut = Utf16ToUtf8(ReadSettingText(kLibraryKey, kPackageDCPOutputDirValue));
     // The page's fill reads "Warn On Rebuild" before "Show Details"; the
     // same order makes the same bad value the one reported.
     for (const size_t i : kFillOrder) {
@@ -76,25 +78,29 @@ int RunConfig(const Args& args) {
                                         : ReadDebuggingOption(kFlags[i].valueName);
       flags[i] = v != 0 ? 1 : 0;
     }
-    ReadKnownPackages(known, knownDesc);
-    ReadDisabledPackages(disabled, disabledDesc);
+    ReadKnownPackages(known, knownDesc, &knownStored);
+    ReadDisabledPackages(disabled, disabledDesc, &disabledStored);
+    for (size_t i = 0; i < known.size() && i < knownStored.size(); ++i)
+      known[i] = Utf16ToUtf8(knownStored[i]);
+    for (size_t i = 0; i < disabled.size() && i < disabledStored.size(); ++i)
+      disabled[i] = Utf16ToUtf8(disabledStored[i]);
     ReadSharedPackages(shared);
   }
 
   if (args.Has("--json")) {
     nlohmann::json j;
     j["delphi3"] = installed;
-    j["defaultPackage"] = J(defaultPackage);
+    j["defaultPackage"] = defaultPackage;
     for (size_t i = 0; i < std::size(kFlags); ++i) j[kFlags[i].jsonName] = flags[i];
-    j["packDLLOut"] = J(dllOut);
-    j["packDCPOut"] = J(dcpOut);
-    j["libraryPath"] = J(libraryPath);
+    j["packDLLOut"] = dllOut;
+    j["packDCPOut"] = dcpOut;
+    j["libraryPath"] = libraryPath;
     auto packages = [](const std::vector<std::string>& names,
                        const std::vector<std::string>& descs) {
       nlohmann::json list = nlohmann::json::array();
       for (size_t i = 0; i < names.size(); ++i)
-        list.push_back({{"path", J(names[i])},
-                        {"description", J(i < descs.size() ? descs[i] : std::string())}});
+        list.push_back(
+            {{"path", names[i]}, {"description", J(i < descs.size() ? descs[i] : std::string())}});
       return list;
     };
     j["known"] = packages(known, knownDesc);
@@ -106,17 +112,17 @@ int RunConfig(const Args& args) {
   }
 
   std::cout << "Delphi 3\t" << (installed ? "yes" : "no") << "\n";
-  std::cout << "Default Package\t" << Out(defaultPackage) << "\n";
+  std::cout << "Default Package\t" << defaultPackage << "\n";
   for (size_t i = 0; i < std::size(kFlags); ++i)
     std::cout << kFlags[i].label << "\t" << flags[i] << "\n";
-  std::cout << "Pack. DLL Out\t" << Out(dllOut) << "\n";
-  std::cout << "Pack. DCP Out\t" << Out(dcpOut) << "\n";
-  std::cout << "Delphi Library Path\t" << Out(libraryPath) << "\n";
+  std::cout << "Pack. DLL Out\t" << dllOut << "\n";
+  std::cout << "Pack. DCP Out\t" << dcpOut << "\n";
+  std::cout << "Delphi Library Path\t" << libraryPath << "\n";
   for (size_t i = 0; i < known.size(); ++i)
-    std::cout << "Known\t" << Out(known[i]) << "\t" << Out(i < knownDesc.size() ? knownDesc[i] : "")
+    std::cout << "Known\t" << known[i] << "\t" << Out(i < knownDesc.size() ? knownDesc[i] : "")
               << "\n";
   for (size_t i = 0; i < disabled.size(); ++i)
-    std::cout << "Disabled\t" << Out(disabled[i]) << "\t"
+    std::cout << "Disabled\t" << disabled[i] << "\t"
               << Out(i < disabledDesc.size() ? disabledDesc[i] : "") << "\n";
   for (const std::string& s : shared) std::cout << "Shared\t" << Out(s) << "\n";
   return 0;

@@ -6,6 +6,7 @@
 #include "delphi3/D3_Reg.h"
 #include "delphi3/KnownPacks.h"
 #include "delphi3/SearchPath.h"
+#include "platform/codepage.h"
 #include "platform/system.h"
 
 namespace kx::cli {
@@ -82,16 +83,18 @@ int RunKnown(const Args& args) {
   if (action.empty()) {
     if (args.Has("--json")) {
       nlohmann::json rows = nlohmann::json::array();
-      for (const auto& row : list.Rows) {
+      for (int i = 0; i < static_cast<int>(list.Rows.size()); ++i) {
         nlohmann::json r;
-        for (int c = 0; c < kKnownPackColumnCount; ++c) r[kKnownPackColumns[c].title] = J(row[c]);
+        for (int c = 0; c < kKnownPackColumnCount; ++c)
+          r[kKnownPackColumns[c].title] = Utf16ToUtf8(list.CellText(i, c));
         rows.push_back(r);
       }
       PrintJson(rows);
       return 0;
     }
-    for (const auto& row : list.Rows) {
-      for (int c = 0; c < kKnownPackColumnCount; ++c) std::cout << (c ? "\t" : "") << Out(row[c]);
+    for (int i = 0; i < static_cast<int>(list.Rows.size()); ++i) {
+      for (int c = 0; c < kKnownPackColumnCount; ++c)
+        std::cout << (c ? "\t" : "") << Utf16ToUtf8(list.CellText(i, c));
       std::cout << "\n";
     }
     return 0;
@@ -112,16 +115,18 @@ int RunKnown(const Args& args) {
   const std::string path = WindowsPathArg(args.positional[1]);
   if (action == "add") return list.AddKnownPackage(path) ? 0 : 1;
 
-  list.Selected = list.FindRow(path);
+  // A Windows path names the package exactly as stored, every character
+  // kept; a host path goes through the drive map.
+  const std::string& arg = args.positional[1];
+  const bool windowsPath = arg.size() >= 3 && arg[1] == ':' && arg[2] == '\\';
+  list.Selected = windowsPath ? list.FindRow(Utf8ToUtf16(arg)) : list.FindRow(path);
   if (list.Selected < 0) {
-    std::cerr << "kestrix-cli: " << Out(path) << " is not in the known packages list\n";
+    std::cerr << "kestrix-cli: " << (windowsPath ? arg : Out(path))
+              << " is not in the known packages list\n";
     return 1;
   }
   const KnownPackButtons buttons = list.Buttons();
-  if (action == "remove") {
-    list.RemoveKnownPackage(list.Selected);
-    return 0;
-  }
+  if (action == "remove") return list.RemoveKnownPackage(list.Selected) ? 0 : 1;
   const bool up = action == "up";
   if (!(up ? buttons.up : buttons.down)) {
     std::cerr << "kestrix-cli: " << Out(path) << " cannot move " << action

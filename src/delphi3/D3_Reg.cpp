@@ -1,6 +1,7 @@
 // The Delphi 3 IDE's registry settings.
 #include "delphi3/D3_Reg.h"
 
+#include <algorithm>
 #include <climits>
 #include <initializer_list>
 
@@ -22,11 +23,11 @@ std::string ReadText(const char* subkey, const char* valueName) {
   return reg.ReadString(valueName);
 }
 
+// Text written by the tool's own code-page strings: every byte has a
+// character, so the conversion keeps the text. Unchanged values are left
+// alone.
 bool WriteText(const char* subkey, const std::string& valueName, const std::string& text) {
-  RegistryAccessor reg(RootKey::CurrentUser);
-  if (!OpenDelphi3Subkey(reg, subkey)) return false;  // an absent subkey drops the write
-  reg.WriteString(valueName, text);
-  return true;
+  return WriteSettingText(subkey, valueName.c_str(), Cp1252ToUtf16(text));
 }
 
 int ReadFlag(const char* subkey, const std::string& valueName) {
@@ -36,18 +37,38 @@ int ReadFlag(const char* subkey, const std::string& valueName) {
   return text.empty() ? 0 : StrToInt(text);
 }
 
+// Each value is read as stored, so two names that look alike in the code
+// page keep their own descriptions.
 void ReadPackageKey(const char* subkey, std::vector<std::string>& names,
-                    std::vector<std::string>& descriptions) {
+                    std::vector<std::string>& descriptions,
+                    std::vector<std::u16string>* storedNames) {
   RegistryAccessor reg(RootKey::CurrentUser);
   if (!OpenDelphi3Subkey(reg, subkey)) return;
-  names = reg.GetValueNames();
-  for (const std::string& name : names) descriptions.push_back(reg.ReadString(name));
+  const std::vector<RegValue> values = reg.GetValues();
+  names.clear();
+  if (storedNames) storedNames->clear();
+  for (const RegValue& v : values) {
+    names.push_back(Utf16ToCp1252(v.name));
+    if (storedNames) storedNames->push_back(v.name);
+  }
+  for (const RegValue& v : values) {
+    if (v.data.empty()) {
+      descriptions.emplace_back();
+      continue;
+    }
+    if (v.type != REG_SZ && v.type != REG_EXPAND_SZ)
+      throw ERegistryException("Invalid data type for '" + Utf16ToCp1252(v.name) + "'");
+    descriptions.push_back(Utf16ToCp1252(Utf16LeText(v.data)));
+  }
 }
 
 bool DeletePackage(const char* subkey, const std::string& path) {
   RegistryAccessor reg(RootKey::CurrentUser);
   if (!OpenDelphi3Subkey(reg, subkey)) return false;
-  return reg.DeleteValue(path);
+  return reg.ModifyKey([&](RegistryAccessor::KeyBatch& key) {
+    const RegValue* v = key.Find(path);
+    return v != nullptr && key.Delete(std::u16string(v->name));
+  });
 }
 
 }  // namespace
@@ -85,12 +106,14 @@ bool IsDelphi3Installed() {
   return OpenDelphi3Key(reg);
 }
 
-void ReadKnownPackages(std::vector<std::string>& names, std::vector<std::string>& descriptions) {
-  ReadPackageKey(kKnownPackagesKey, names, descriptions);
+void ReadKnownPackages(std::vector<std::string>& names, std::vector<std::string>& descriptions,
+                       std::vector<std::u16string>* storedNames) {
+  ReadPackageKey(kKnownPackagesKey, names, descriptions, storedNames);
 }
 
-void ReadDisabledPackages(std::vector<std::string>& names, std::vector<std::string>& descriptions) {
-  ReadPackageKey(kDisabledPackagesKey, names, descriptions);
+void ReadDisabledPackages(std::vector<std::string>& names, std::vector<std::string>& descriptions,
+                          std::vector<std::u16string>* storedNames) {
+  ReadPackageKey(kDisabledPackagesKey, names, descriptions, storedNames);
 }
 
 bool WriteKnownPackage(const std::string& path, const std::string& description) {
@@ -115,6 +138,61 @@ bool DeleteKnownPackage(const std::string& path) { return DeletePackage(kKnownPa
 
 bool DeleteDisabledPackage(const std::string& path) {
   return DeletePackage(kDisabledPackagesKey, path);
+}
+
+bool DeletePackageValues(const std::u16string& storedName, bool disabledToo) {
+  RegistryAccessor reg(RootKey::CurrentUser);
+  if (!OpenDelphi3Key(reg)) return false;
+  std::vector<std::string> subkeys = {kKnownPackagesKey};
+  if (disabledToo) subkeys.push_back(kDisabledPackagesKey);
+  return reg.ModifySubkeys(subkeys, [&](std::vector<RegistryAccessor::KeyBatch*>& keys) {
+    bool deleted = false;
+    for (RegistryAccessor::KeyBatch* key : keys)
+      if (key != nullptr && key->FindStored(storedName) != nullptr)
+        deleted = key->Delete(storedName) || deleted;
+    return deleted;
+  });
+}
+
+bool SwapKnownPackages(const std::u16string& first, const std::u16string& second) {
+  RegistryAccessor reg(RootKey::CurrentUser);
+  if (!OpenDelphi3Subkey(reg, kKnownPackagesKey)) return false;
+  return reg.ModifyKey([&](RegistryAccessor::KeyBatch& key) {
+    // Windows enumerates values in creation order: the values from the
+    // first of the two on are written again in the new order.
+    std::vector<RegValue> values;
+    for (const RegValue* v : key.Values()) values.push_back(*v);
+    const RegValue* a = key.FindStored(first);
+    const RegValue* b = key.FindStored(second);
+    if (a == nullptr || b == nullptr || a == b) return false;
+    size_t ia = values.size(), ib = values.size();
+    for (size_t i = 0; i < values.size(); ++i) {
+      if (FoldRegName(values[i].name) == FoldRegName(a->name)) ia = i;
+      if (FoldRegName(values[i].name) == FoldRegName(b->name)) ib = i;
+    }
+    if (ia == values.size() || ib == values.size()) return false;
+    std::swap(values[ia], values[ib]);
+    for (size_t i = std::min(ia, ib); i < values.size(); ++i) key.Delete(values[i].name);
+    for (size_t i = std::min(ia, ib); i < values.size(); ++i)
+      if (!key.Set(values[i])) return false;
+    return true;
+  });
+}
+
+std::u16string ReadSettingText(const char* subkey, const char* valueName) {
+  RegistryAccessor reg(RootKey::CurrentUser);
+  if (!OpenDelphi3Subkey(reg, subkey)) return {};
+  return reg.ReadText(valueName).value_or(std::u16string());
+}
+
+bool WriteSettingText(const char* subkey, const char* valueName, std::u16string_view text,
+                      bool* written) {
+  RegistryAccessor reg(RootKey::CurrentUser);
+  if (written) *written = false;
+  if (!OpenDelphi3Subkey(reg, subkey)) return false;  // an absent subkey drops the write
+  const bool changed = reg.WriteText(valueName, text);
+  if (written) *written = changed;
+  return true;
 }
 
 void RewriteKnownPackages(const std::vector<std::string>* oldNames,

@@ -53,8 +53,13 @@ bool OpenDelphi3Key(RegistryAccessor& reg);
 // (load) order, then appends each one's description to descriptions. A
 // missing key leaves both lists as they were. A value that is not a string
 // raises "Invalid data type for '%s'".
-void ReadKnownPackages(std::vector<std::string>& names, std::vector<std::string>& descriptions);
-void ReadDisabledPackages(std::vector<std::string>& names, std::vector<std::string>& descriptions);
+// With storedNames, that list is replaced with the names exactly as stored
+// (parallel to names, which holds them in the code page, where two names
+// that differ only in characters the code page lacks look alike).
+void ReadKnownPackages(std::vector<std::string>& names, std::vector<std::string>& descriptions,
+                       std::vector<std::u16string>* storedNames = nullptr);
+void ReadDisabledPackages(std::vector<std::string>& names, std::vector<std::string>& descriptions,
+                          std::vector<std::u16string>* storedNames = nullptr);
 // Creates or overwrites the value path = description under "Known Packages".
 // The writes of this unit return false when the subkey is missing and
 // nothing was stored.
@@ -62,9 +67,21 @@ bool WriteKnownPackage(const std::string& path, const std::string& description);
 // The same with a description in UTF-16, stored as it is (a package's
 // DESCRIPTION resource may hold text the code page cannot).
 bool WriteKnownPackage(const std::string& path, const std::u16string& description);
-// False when the key or the value is not there.
+// False when the key or the value is not there; a hive that cannot be
+// written raises ERegistryException.
 bool DeleteKnownPackage(const std::string& path);
 bool DeleteDisabledPackage(const std::string& path);
+// Deletes the value of exactly this stored name under "Known Packages" and,
+// with disabledToo, under "Disabled Packages", in one atomic change of the
+// hive file. Values or keys that are not there are passed over silently;
+// false when there was nothing to delete (nothing is written then). A hive
+// that cannot be written raises ERegistryException and changes nothing.
+bool DeletePackageValues(const std::u16string& storedName, bool disabledToo);
+// Exchanges the places of two values of "Known Packages" (exact stored
+// names) in the enumeration order, each keeping its name and data as
+// stored, in one atomic change. False, with nothing changed, when either
+// value is not there; ERegistryException when the hive cannot be written.
+bool SwapKnownPackages(const std::u16string& first, const std::u16string& second);
 // Rewrites "Known Packages" in the new order (ReplaceKeyValues). Does
 // nothing unless both new lists are given.
 void RewriteKnownPackages(const std::vector<std::string>* oldNames,
@@ -79,6 +96,17 @@ std::string ReadPackageDLLOutputDir();
 bool WritePackageDLLOutputDir(const std::string& dir);
 std::string ReadPackageDCPOutputDir();
 bool WritePackageDCPOutputDir(const std::string& dir);
+
+// The text of a value under a subkey of the Delphi 3 key exactly as stored
+// (every character kept); empty when the key or value is missing. A value
+// that is not a string raises "Invalid data type for '%s'".
+std::u16string ReadSettingText(const char* subkey, const char* valueName);
+// Stores text exactly as given (REG_SZ). False when the subkey is missing
+// and nothing was stored. A value already holding the text is not rewritten
+// (written, when given, tells whether the file changed). A hive that cannot
+// be written raises "Failed to set data for '%s'".
+bool WriteSettingText(const char* subkey, const char* valueName, std::u16string_view text,
+                      bool* written = nullptr);
 
 // Flags are REG_SZ decimal texts: absent or empty reads 0, any other text
 // is converted (EConvertError when it is not an integer); writes store the

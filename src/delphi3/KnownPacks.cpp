@@ -58,13 +58,86 @@ std::string PackageBaseName(const std::string& path) {
   return name.substr(0, name.size() - ext.size());
 }
 
-// True when the loader finds a module of that name along its search order.
-bool LoaderFinds(const std::string& fileName) {
-  Process& proc = Sys().Proc();
-  const HMODULE h = proc.LoadLibraryEx(fileName, LOAD_LIBRARY_AS_DATAFILE);
-  if (h == 0) return false;
-  proc.FreeLibrary(h);
+// Two names as stored, compared ignoring the case of ASCII letters only.
+bool SameStoredName(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char16_t x = a[i], y = b[i];
+    if (x >= u'a' && x <= u'z') x = static_cast<char16_t>(x - 32);
+    if (y >= u'a' && y <= u'z') y = static_cast<char16_t>(y - 32);
+    if (x != y) return false;
+  }
   return true;
+}
+
+int IndexOfStored(const std::vector<std::u16string>& list, std::u16string_view name) {
+  for (size_t i = 0; i < list.size(); ++i)
+    if (SameStoredName(list[i], name)) return static_cast<int>(i);
+  return -1;
+}
+
+// Stored names for every entry of names: lists filled without them (by
+// hand, or by an older reader) stand for their code-page names.
+void CompleteStoredNames(const std::vector<std::string>& names,
+                         std::vector<std::u16string>& stored) {
+  if (stored.size() > names.size()) stored.resize(names.size());
+  for (size_t i = stored.size(); i < names.size(); ++i) stored.push_back(Cp1252ToUtf16(names[i]));
+}
+
+template <typename T>
+void EraseAt(std::vector<T>& list, int i) {
+  if (i >= 0 && i < static_cast<int>(list.size())) list.erase(list.begin() + i);
+}
+
+template <typename T>
+void SwapAt(std::vector<T>& list, int a, int b) {
+  if (a >= 0 && b >= 0 && a < static_cast<int>(list.size()) && b < static_cast<int>(list.size()))
+    std::swap(list[a], list[b]);
+}
+
+// RootDir of the Delphi 3 installation, under HKEY_LOCAL_MACHINE, else
+// HKEY_CURRENT_USER; empty when unknown.
+// MERGE NOTE: local stand-in for the shared root-folder reader and its
+// $(DELPHI) expansion; ConfiguredFolder below is the one place to replace.
+std::string ReadDelphiRootDirLocal() {
+  for (RootKey root : {RootKey::LocalMachine, RootKey::CurrentUser}) {
+    try {
+      RegistryAccessor reg(root);
+      bool open = true;
+      for (const char* level : {"SOFTWARE", "Borland", "Delphi", "3.0"})
+        open = open && reg.OpenKey(level, false);
+      if (!open) continue;
+      const std::string dir = reg.ReadString("RootDir");
+      if (!dir.empty()) return dir;
+    } catch (const std::exception&) {
+      // A value of the wrong type counts as unknown.
+    }
+  }
+  return "";
+}
+
+// A folder from the IDE's configuration as the IDE uses it: $(DELPHI)
+// (letter case ignored) stands for the root folder when that is known.
+std::string ConfiguredFolder(const std::string& text, const std::string& rootDir) {
+  static const std::string kMacro = "$(DELPHI)";
+  if (rootDir.empty()) return text;
+  std::string out;
+  size_t from = 0;
+  for (size_t at; (at = FindText(text.substr(from), kMacro)) != std::string::npos;) {
+    out += text.substr(from, at) + rootDir;
+    from += at + kMacro.size();
+  }
+  return out + text.substr(from);
+}
+
+// True when fileName lies in one of the folders.
+bool FoundInFolders(const std::vector<std::string>& folders, const std::string& fileName) {
+  for (const std::string& folder : folders) {
+    if (folder.empty()) continue;
+    const bool sep = folder.back() == '\\' || folder.back() == ':';
+    if (FileExists(folder + (sep ? "" : "\\") + fileName)) return true;
+  }
+  return false;
 }
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
@@ -92,8 +165,8 @@ const char* PackageStatusName(int status) {
 void KnownPackStore::ReadFromRegistry() {
   AddRunTimePackages(StdRunTimePackages);
   AddDesignTimePackages(StdDesignTimePackages);
-  ReadKnownPackages(KnownPackNames, KnownPackDescriptions);
-  ReadDisabledPackages(DisabledPackNames, DisabledPackDescriptions);
+  ReadKnownPackages(KnownPackNames, KnownPackDescriptions, &KnownPackStoredNames);
+  ReadDisabledPackages(DisabledPackNames, DisabledPackDescriptions, &DisabledPackStoredNames);
   ReadSharedPackages(SharedPackNames);
 }
 
@@ -115,26 +188,33 @@ TKnownPackList::TKnownPackList(KnownPackLists lists, Prompts& prompts, WarningFn
 void TKnownPackList::ClassifyPackages() {
   LogLine("* Suddivide il tipo di package: tutti");
   lists_.KnownPackStatus.assign(lists_.KnownPackNames.size(), psOn);
+  CompleteStoredNames(lists_.KnownPackNames, lists_.KnownPackStoredNames);
+  CompleteStoredNames(lists_.DisabledPackNames, lists_.DisabledPackStoredNames);
   LogLine("* Suddivide il tipo di package: toglie gli OFF e i LOST");
+  // Entries are matched on their stored names: two packages whose names
+  // differ only in characters the code page lacks stay two packages.
   for (size_t d = 0; d < lists_.DisabledPackNames.size(); ++d) {
     const std::string& path = lists_.DisabledPackNames[d];
-    const int i = IndexOfText(lists_.KnownPackNames, path);
-    if (i >= 0 && FileExists(path)) {
-      lists_.KnownPackStatus[i] = psOff;
-      ++lists_.OffPackCount;
-    } else if (i >= 0) {
-      lists_.KnownPackStatus[i] = psLost;
-      ++lists_.LostPackCount;
+    const std::u16string& stored = lists_.DisabledPackStoredNames[d];
+    const int i = IndexOfStored(lists_.KnownPackStoredNames, stored);
+    if (i >= 0) {
+      lists_.KnownPackStatus[i] = FileExists(path) ? psOff : psLost;
     } else {
       lists_.KnownPackNames.push_back(path);
+      lists_.KnownPackStoredNames.push_back(stored);
       lists_.KnownPackStatus.push_back(psLost);
       lists_.KnownPackDescriptions.push_back(
           d < lists_.DisabledPackDescriptions.size() ? lists_.DisabledPackDescriptions[d] : "");
-      ++lists_.LostPackCount;
     }
   }
-  lists_.OnPackCount = std::max(0, static_cast<int>(lists_.KnownPackNames.size()) -
-                                       lists_.LostPackCount - lists_.OffPackCount);
+  // The counters count the rows of each status, so that a package listed
+  // twice under "Disabled Packages" cannot count twice.
+  lists_.OnPackCount = static_cast<int>(
+      std::count(lists_.KnownPackStatus.begin(), lists_.KnownPackStatus.end(), psOn));
+  lists_.OffPackCount = static_cast<int>(
+      std::count(lists_.KnownPackStatus.begin(), lists_.KnownPackStatus.end(), psOff));
+  lists_.LostPackCount = static_cast<int>(
+      std::count(lists_.KnownPackStatus.begin(), lists_.KnownPackStatus.end(), psLost));
 }
 
 void TKnownPackList::InitSystemInfo() {
@@ -160,7 +240,10 @@ void TKnownPackList::InitSystemInfo() {
                                           : "";
       const int status =
           i < static_cast<int>(lists_.KnownPackStatus.size()) ? lists_.KnownPackStatus[i] : psOn;
-      AddKnownPackageRow(lists_.KnownPackNames[i], description, status, -1);
+      AddKnownPackageRow(lists_.KnownPackNames[i], description, status, -1,
+                         i < static_cast<int>(lists_.KnownPackStoredNames.size())
+                             ? lists_.KnownPackStoredNames[i]
+                             : std::u16string());
       if (MeterStep(i, count)) meter_.SetCompleted(i);
     }
   } catch (const std::exception&) {
@@ -174,7 +257,7 @@ void TKnownPackList::InitSystemInfo() {
 }
 
 bool TKnownPackList::AddKnownPackageRow(const std::string& path, const std::string& description,
-                                        int status, int index) {
+                                        int status, int index, const std::u16string& storedName) {
   LogLine("* Adding \"" + path + "\"...");
   bool result = true;
   std::vector<std::string> row = {ExtractFileName(path)};
@@ -204,6 +287,8 @@ bool TKnownPackList::AddKnownPackageRow(const std::string& path, const std::stri
   row[kcLocation] = ExtractFilePath(path);
   if (index < 0 || index > static_cast<int>(Rows.size())) index = static_cast<int>(Rows.size());
   Rows.insert(Rows.begin() + index, std::move(row));
+  RowNames.resize(Rows.size() - 1);
+  RowNames.insert(RowNames.begin() + index, storedName.empty() ? Cp1252ToUtf16(path) : storedName);
   if (Selected >= index) ++Selected;
   return result;
 }
@@ -228,6 +313,31 @@ int TKnownPackList::FindRow(const std::string& path) const {
   for (size_t i = 0; i < Rows.size(); ++i)
     if (SameText(RowPath(static_cast<int>(i)), path)) return static_cast<int>(i);
   return -1;
+}
+
+std::u16string TKnownPackList::RowStoredName(int row) const {
+  if (row >= 0 && row < static_cast<int>(RowNames.size()) && !RowNames[row].empty())
+    return RowNames[row];
+  return Cp1252ToUtf16(RowPath(row));
+}
+
+int TKnownPackList::FindRow(const std::u16string& name) const {
+  for (size_t i = 0; i < Rows.size(); ++i)
+    if (SameStoredName(RowStoredName(static_cast<int>(i)), name)) return static_cast<int>(i);
+  return -1;
+}
+
+std::u16string TKnownPackList::CellText(int row, int column) const {
+  if (column == kcName || column == kcLocation) {
+    const std::u16string name = RowStoredName(row);
+    const size_t cut = name.find_last_of(u"\\:");
+    const size_t split = cut == std::u16string::npos ? 0 : cut + 1;
+    // A stored name that no longer matches the cells (it cannot happen
+    // through these operations) leaves the cells as they are.
+    if (Utf16ToCp1252(name) == RowPath(row))
+      return column == kcName ? name.substr(split) : name.substr(0, split);
+  }
+  return Cp1252ToUtf16(Rows[row][column]);
 }
 
 std::optional<std::string> TKnownPackList::LoadTarget() const {
@@ -263,10 +373,13 @@ bool TKnownPackList::AddKnownPackage(const std::string& path) {
     if (!WriteKnownPackage(path, description))
       throw ERegistryException("Failed to set data for '" + path + "'");
     lists_.KnownPackNames.push_back(path);
+    CompleteStoredNames(lists_.KnownPackNames, lists_.KnownPackStoredNames);
     lists_.KnownPackStatus.push_back(psOn);
     lists_.KnownPackDescriptions.push_back(Utf16ToCp1252(description));
-    if (AddKnownPackageRow(path, lists_.KnownPackDescriptions.back(), psOn, insertAt))
-      ++lists_.OnPackCount;
+    // The row is On whether or not its cells could all be worked out (a
+    // .dpl without package information shows "N/A"), so it counts.
+    AddKnownPackageRow(path, lists_.KnownPackDescriptions.back(), psOn, insertAt);
+    ++lists_.OnPackCount;
     ShowWarning(kNextStartMsg);
     return true;
   } catch (const std::exception&) {
@@ -280,28 +393,35 @@ bool TKnownPackList::RemoveKnownPackBtnClick() {
   if (prompts_.WarningYesNo("Removing \"" + Rows[Selected][kcName] + "\".\r\nAre you sure?") !=
       PromptResult::Yes)
     return false;
-  RemoveKnownPackage(Selected);
-  return true;
+  return RemoveKnownPackage(Selected);
 }
 
-void TKnownPackList::RemoveKnownPackage(int row) {
-  const std::string path = RowPath(row);
+bool TKnownPackList::RemoveKnownPackage(int row) {
+  const std::u16string stored = RowStoredName(row);
   const std::string status = Rows[row][kcStatus];
-  DeleteKnownPackage(path);
-  if (const int i = IndexOfText(lists_.KnownPackNames, path); i >= 0) {
-    // The parallel lists lose the same entry.
-    lists_.KnownPackNames.erase(lists_.KnownPackNames.begin() + i);
-    if (i < static_cast<int>(lists_.KnownPackDescriptions.size()))
-      lists_.KnownPackDescriptions.erase(lists_.KnownPackDescriptions.begin() + i);
-    if (i < static_cast<int>(lists_.KnownPackStatus.size()))
-      lists_.KnownPackStatus.erase(lists_.KnownPackStatus.begin() + i);
+  const bool on = SameText(status, "On");
+  // Both keys in one change: a failure leaves both as they were. Values
+  // that are already gone are passed over silently.
+  try {
+    DeletePackageValues(stored, !on);
+  } catch (const ERegistryException& e) {
+    prompts_.Error(e.what());
+    return false;
   }
-  if (!SameText(status, "On")) {
-    DeleteDisabledPackage(path);
-    if (const int i = IndexOfText(lists_.DisabledPackNames, path); i >= 0) {
-      lists_.DisabledPackNames.erase(lists_.DisabledPackNames.begin() + i);
-      if (i < static_cast<int>(lists_.DisabledPackDescriptions.size()))
-        lists_.DisabledPackDescriptions.erase(lists_.DisabledPackDescriptions.begin() + i);
+  CompleteStoredNames(lists_.KnownPackNames, lists_.KnownPackStoredNames);
+  if (const int i = IndexOfStored(lists_.KnownPackStoredNames, stored); i >= 0) {
+    // The parallel lists lose the same entry.
+    EraseAt(lists_.KnownPackNames, i);
+    EraseAt(lists_.KnownPackStoredNames, i);
+    EraseAt(lists_.KnownPackDescriptions, i);
+    EraseAt(lists_.KnownPackStatus, i);
+  }
+  if (!on) {
+    CompleteStoredNames(lists_.DisabledPackNames, lists_.DisabledPackStoredNames);
+    if (const int i = IndexOfStored(lists_.DisabledPackStoredNames, stored); i >= 0) {
+      EraseAt(lists_.DisabledPackNames, i);
+      EraseAt(lists_.DisabledPackStoredNames, i);
+      EraseAt(lists_.DisabledPackDescriptions, i);
     }
   }
   if (SameText(status, "On"))
@@ -311,11 +431,13 @@ void TKnownPackList::RemoveKnownPackage(int row) {
   else if (SameText(status, "Lost"))
     --lists_.LostPackCount;
   Rows.erase(Rows.begin() + row);
+  EraseAt(RowNames, row);
   if (Selected == row)
     Selected = -1;
   else if (Selected > row)
     --Selected;
   ShowWarning(kNextStartMsg);
+  return true;
 }
 
 bool TKnownPackList::MoveKnownPackage(bool up) {
@@ -324,41 +446,25 @@ bool TKnownPackList::MoveKnownPackage(bool up) {
   if (row < 0 || row >= static_cast<int>(Rows.size()) || neighbour < 0 ||
       neighbour >= static_cast<int>(Rows.size()))
     return false;
-  std::vector<std::string> oldNames, descriptions;
-  ReadKnownPackages(oldNames, descriptions);
-  descriptions.resize(oldNames.size());
-  std::vector<std::string> newNames = oldNames;
-  const int a = IndexOfText(newNames, RowPath(row));
-  const int b = IndexOfText(newNames, RowPath(neighbour));
-  if (a < 0 || b < 0) throw Exception("");
-  std::swap(newNames[a], newNames[b]);
-  std::swap(descriptions[a], descriptions[b]);
-  RewriteKnownPackages(&oldNames, &newNames, &descriptions);
+  // The two values are found by their stored names and exchanged inside one
+  // change of the hive, so the entries swapped are exactly the two rows'.
+  const std::u16string a = RowStoredName(row);
+  const std::u16string b = RowStoredName(neighbour);
+  if (!SwapKnownPackages(a, b)) throw Exception("");
 
-  // The in-memory lists follow the key; packages listed only under
-  // "Disabled Packages" stay after them, as the rows show them, and every
-  // entry keeps its status.
-  std::vector<std::string> names = newNames;
-  std::vector<std::string> descs = descriptions;
-  std::vector<int> statuses;
-  for (const std::string& name : newNames) {
-    const int i = IndexOfText(lists_.KnownPackNames, name);
-    statuses.push_back(i >= 0 && i < static_cast<int>(lists_.KnownPackStatus.size())
-                           ? lists_.KnownPackStatus[i]
-                           : psOn);
-  }
-  for (size_t i = 0; i < lists_.KnownPackNames.size(); ++i) {
-    if (IndexOfText(newNames, lists_.KnownPackNames[i]) >= 0) continue;
-    if (IndexOfText(lists_.DisabledPackNames, lists_.KnownPackNames[i]) < 0) continue;
-    names.push_back(lists_.KnownPackNames[i]);
-    descs.push_back(i < lists_.KnownPackDescriptions.size() ? lists_.KnownPackDescriptions[i] : "");
-    statuses.push_back(psLost);
-  }
-  lists_.KnownPackNames = std::move(names);
-  lists_.KnownPackDescriptions = std::move(descs);
-  lists_.KnownPackStatus = std::move(statuses);
+  // The in-memory lists follow the key; every entry keeps its status, and
+  // packages listed only under "Disabled Packages" stay after them.
+  CompleteStoredNames(lists_.KnownPackNames, lists_.KnownPackStoredNames);
+  const int ia = IndexOfStored(lists_.KnownPackStoredNames, a);
+  const int ib = IndexOfStored(lists_.KnownPackStoredNames, b);
+  SwapAt(lists_.KnownPackNames, ia, ib);
+  SwapAt(lists_.KnownPackStoredNames, ia, ib);
+  SwapAt(lists_.KnownPackDescriptions, ia, ib);
+  SwapAt(lists_.KnownPackStatus, ia, ib);
 
   std::swap(Rows[row], Rows[neighbour]);
+  RowNames.resize(Rows.size());
+  std::swap(RowNames[row], RowNames[neighbour]);
   Selected = neighbour;
   return true;
 }
@@ -412,10 +518,32 @@ std::vector<std::string> ReadRequiredPackages(const std::string& path) {
   return ParsePackageInfo(*data, ExtractFileName(path)).requiredPackages;
 }
 
+std::vector<std::string> FreshIdeSearchFolders() {
+  const std::string rootDir = ReadDelphiRootDirLocal();
+  std::vector<std::string> folders;
+  if (!rootDir.empty()) folders.push_back(ConfiguredFolder("$(DELPHI)\\Bin", rootDir));
+  folders.push_back(Sys().SystemDirectory());
+  folders.push_back(Sys().WindowsDirectory());
+  // The IDE's PATH: the process's, extended with the library search path
+  // (the tool's own PATH may already carry it; a folder twice costs nothing).
+  for (const std::string& folder : SplitString(Sys().Env().Get("PATH").value_or(""), ';'))
+    folders.push_back(ConfiguredFolder(folder, rootDir));
+  std::string libraryPath;
+  try {
+    libraryPath = ReadLibrarySearchPath();
+  } catch (const std::exception&) {
+    // Unreadable: the IDE would not find anything along it either.
+  }
+  for (const std::string& folder : SplitString(libraryPath, ';'))
+    folders.push_back(ConfiguredFolder(folder, rootDir));
+  return folders;
+}
+
 std::vector<LoadOrderFinding> CheckLoadOrder(const std::vector<std::string>& names,
                                              const std::vector<int>& statuses,
                                              const PackageReader& reader) {
   std::vector<LoadOrderFinding> findings;
+  const std::vector<std::string> folders = FreshIdeSearchFolders();
   for (size_t i = 0; i < names.size(); ++i) {
     if (i < statuses.size() && statuses[i] != psOn) continue;  // the IDE does not load it
     const std::string& path = names[i];
@@ -450,7 +578,7 @@ std::vector<LoadOrderFinding> CheckLoadOrder(const std::vector<std::string>& nam
         }
         continue;  // loaded before it by the IDE
       }
-      if (!LoaderFinds(req + ext)) add(head + ", which the loader cannot find.");
+      if (!FoundInFolders(folders, req + ext)) add(head + ", which the loader cannot find.");
     }
   }
   return findings;
@@ -487,18 +615,41 @@ std::string ReadIdeOption(const IdeOption& option, const std::string& delphiSear
   return ReadPackageDCPOutputDir();
 }
 
-bool WriteIdeOption(const IdeOption& option, const std::string& text) {
-  const std::string subkey = option.subkey;
-  const std::string value = option.valueName;
-  if (option.flag) {
-    const int v = StrToInt(text) != 0 ? 1 : 0;
-    return subkey == kCompilingKey ? WriteCompilingOption(value, v)
-                                   : WriteDebuggingOption(value, v);
+std::u16string ReadIdeOptionText(const IdeOption& option, const std::string& delphiSearchPath) {
+  if (option.flag) return Cp1252ToUtf16(ReadIdeOption(option, delphiSearchPath));
+  if (std::string(option.valueName) == kSearchPathValue) {
+    // Start-up's reading, in the stored spelling while the value still
+    // reads the same in the code page.
+    try {
+      const std::u16string stored = ReadSettingText(option.subkey, option.valueName);
+      if (Utf16ToCp1252(stored) == delphiSearchPath) return stored;
+    } catch (const std::exception&) {
+      // Start-up could not read it either: its (empty) text stands.
+    }
+    return Cp1252ToUtf16(delphiSearchPath);
   }
-  if (value == kSearchPathValue) return WriteLibrarySearchPath(text);
-  if (value == kAddToPackageNameValue) return WriteAddToPackageName(text);
-  if (value == kPackageDLLOutputDirValue) return WritePackageDLLOutputDir(text);
-  return WritePackageDCPOutputDir(text);
+  return ReadSettingText(option.subkey, option.valueName);
+}
+
+bool WriteIdeOption(const IdeOption& option, const std::string& text) {
+  return WriteIdeOption(option, Cp1252ToUtf16(text));
+}
+
+bool WriteIdeOption(const IdeOption& option, const std::u16string& text) {
+  if (option.flag) {
+    const int v = StrToInt(Utf16ToCp1252(text)) != 0 ? 1 : 0;
+    return WriteSettingText(option.subkey, option.valueName, v ? u"1" : u"0");
+  }
+  return WriteSettingText(option.subkey, option.valueName, text);
+}
+
+bool NormaliseIdeFlag(const IdeOption& option) {
+  if (!option.flag) return false;
+  const std::u16string stored = ReadSettingText(option.subkey, option.valueName);
+  if (stored.empty() || StrToInt(Utf16ToCp1252(stored)) == 0 || stored == u"1") return false;
+  bool written = false;
+  WriteSettingText(option.subkey, option.valueName, u"1", &written);
+  return written;
 }
 
 }  // namespace kx

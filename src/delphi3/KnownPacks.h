@@ -46,6 +46,12 @@ inline constexpr char kNoLoadOrderProblemsMsg[] = "No load-order problems found.
 // in step with the rows and the registry (references to where they live).
 struct KnownPackLists {
   std::vector<std::string>& KnownPackNames;
+  // The names exactly as the registry holds them, parallel to KnownPackNames
+  // and DisabledPackNames (whose code-page form may make two alike). The
+  // operations act on these; an entry without one stands for its code-page
+  // name.
+  std::vector<std::u16string>& KnownPackStoredNames;
+  std::vector<std::u16string>& DisabledPackStoredNames;
   std::vector<int>& KnownPackStatus;  // parallel to KnownPackNames
   std::vector<std::string>& KnownPackDescriptions;
   std::vector<std::string>& DisabledPackNames;
@@ -61,6 +67,8 @@ struct KnownPackLists {
 // The same lists held by value (the command line and tests).
 struct KnownPackStore {
   std::vector<std::string> KnownPackNames;
+  std::vector<std::u16string> KnownPackStoredNames;
+  std::vector<std::u16string> DisabledPackStoredNames;
   std::vector<int> KnownPackStatus;
   std::vector<std::string> KnownPackDescriptions;
   std::vector<std::string> DisabledPackNames;
@@ -79,6 +87,8 @@ struct KnownPackStore {
   void Clear();
   KnownPackLists Lists() {
     return {KnownPackNames,
+            KnownPackStoredNames,
+            DisabledPackStoredNames,
             KnownPackStatus,
             KnownPackDescriptions,
             DisabledPackNames,
@@ -115,6 +125,8 @@ class TKnownPackList {
 
   // The rows of the list view: kKnownPackColumnCount cells each.
   std::vector<std::vector<std::string>> Rows;
+  // The package name of each row exactly as stored (parallel to Rows).
+  std::vector<std::u16string> RowNames;
   int Selected = -1;
   // The open dialog of Add.
   FileDialogSpec AddPackageDialog;
@@ -125,14 +137,22 @@ class TKnownPackList {
   // Status and counters only (steps of InitSystemInfo before the rows).
   void ClassifyPackages();
   // One row; index < 0 appends. False when a cell could not be worked out.
+  // storedName is the registry's spelling of path (empty: path itself).
   bool AddKnownPackageRow(const std::string& path, const std::string& description, int status,
-                          int index);
+                          int index, const std::u16string& storedName = {});
 
   KnownPackButtons Buttons() const;
   // Location + Name of a row.
   std::string RowPath(int row) const;
   // The row whose path is path (ignoring ASCII case); -1 when none.
   int FindRow(const std::string& path) const;
+  // The package name of a row exactly as stored.
+  std::u16string RowStoredName(int row) const;
+  // The row whose stored name is name (ignoring ASCII case); -1 when none.
+  int FindRow(const std::u16string& name) const;
+  // A cell as it is to be shown: Name and Location from the stored name,
+  // with every character kept; the other cells converted from the code page.
+  std::u16string CellText(int row, int column) const;
 
   // The package Load opens; nullopt when nothing is to be loaded.
   std::optional<std::string> LoadTarget() const;
@@ -146,8 +166,10 @@ class TKnownPackList {
   bool AddKnownPackage(const std::string& path);
   // Asks, then removes the selected row. True when it was removed.
   bool RemoveKnownPackBtnClick();
-  // Removes a row without asking (the command line).
-  void RemoveKnownPackage(int row);
+  // Removes a row without asking (the command line): the package's values
+  // go in one atomic change of the hive. When the hive cannot be written the
+  // error is shown, the row and the lists stay, and the result is false.
+  bool RemoveKnownPackage(int row);
   // Swaps the selected row with its upper (up) or lower neighbour in the
   // registry and the list. A path missing from "Known Packages" raises an
   // error without message text; nothing is changed then. False when there
@@ -170,7 +192,8 @@ class TKnownPackList {
 };
 
 // The load-order check: for each package that is On, in load order, every
-// required package must be found by the loader, and a required package
+// required package must be found as a freshly started IDE finds it
+// (FreshIdeSearchFolders), and a required package
 // that is itself a known package must come earlier and be On. reader
 // returns the required package names of a package module (raises when it
 // cannot be read); by default PACKAGEINFO read from a data-file mapping.
@@ -179,6 +202,12 @@ std::vector<LoadOrderFinding> CheckLoadOrder(const std::vector<std::string>& nam
                                              const PackageReader& reader = {});
 // The required package names of a package file read as data.
 std::vector<std::string> ReadRequiredPackages(const std::string& path);
+// The folders a freshly started IDE searches for a package it loads, in
+// order: its program folder ($(DELPHI)\Bin, when the root folder is known),
+// the system folder, the Windows folder, then PATH extended with the library
+// search path. Modules the tool itself has loaded and its current folder
+// play no part.
+std::vector<std::string> FreshIdeSearchFolders();
 
 // The Delphi 3 IDE options of the page, in the order of its fill.
 struct IdeOption {
@@ -195,8 +224,17 @@ const IdeOption* FindIdeOption(const std::string& name);
 // The option's current value as the page shows it after the fill: the text,
 // or "1"/"0" for a flag. The library path is the given one (start-up's).
 std::string ReadIdeOption(const IdeOption& option, const std::string& delphiSearchPath);
+// The same with the text exactly as stored (every character kept). The
+// library path is start-up's, in the stored spelling when the value still
+// reads as it did then.
+std::u16string ReadIdeOptionText(const IdeOption& option, const std::string& delphiSearchPath);
 // Writes the option as the page's change handler does (a flag as "1" or
-// "0"). False when its subkey is missing and nothing was stored.
+// "0"; a text exactly as given). A value that already holds it is not
+// rewritten. False when its subkey is missing and nothing was stored.
 bool WriteIdeOption(const IdeOption& option, const std::string& value);
+bool WriteIdeOption(const IdeOption& option, const std::u16string& value);
+// The fill's normalisation of a flag that reads as set: a stored text other
+// than "1" (such as "2") is stored as "1". True when it wrote.
+bool NormaliseIdeFlag(const IdeOption& option);
 
 }  // namespace kx

@@ -19,5 +19,10 @@ std::u16string Cp1252ToUtf16(std::string_view text);
 // UTF-16LE bytes (a resource, a registry string) up to the first NUL unit or
 // the last whole unit.
 std::u16string Utf16LeText(std::span<const uint8_t> bytes);
+// Lossless conversions between UTF-8 and UTF-16 (text that must keep every
+// character, such as registry strings edited in place). Malformed UTF-8
+// gives U+FFFD; a lone surrogate gives U+FFFD in UTF-8.
+std::u16string Utf8ToUtf16(std::string_view utf8);
+std::string Utf16ToUtf8(std::u16string_view text);
 
 }  // namespace kx

@@ -197,6 +197,54 @@ std::vector<std::string> RegistryAccessor::GetValueNames() const {
   return names;
 }
 
+std::vector<RegValue> RegistryAccessor::GetValues() const {
+  std::vector<RegValue> values;
+  if (!open_) return values;
+  auto hive = LoadHive();
+  if (!hive) return values;
+  for (const RegValue* v : hive->Values(key_)) values.push_back(*v);
+  return values;
+}
+
+std::optional<std::u16string> RegistryAccessor::ReadText(std::string_view name) const {
+  auto v = ReadValue(name);
+  if (!v) return std::nullopt;
+  if (v->type != REG_SZ && v->type != REG_EXPAND_SZ)
+    throw ERegistryException("Invalid data type for '" + std::string(name) + "'");
+  return Utf16LeText(v->data);
+}
+
+bool RegistryAccessor::WriteText(std::string_view name, std::u16string_view text) {
+  const std::string failure = "Failed to set data for '" + std::string(name) + "'";
+  if (!open_ || !prefix_) throw ERegistryException(failure);
+  if (size_t nul = text.find(u'\0'); nul != std::u16string_view::npos) text = text.substr(0, nul);
+  const RegValue v = RegValue::String(Wide(name), text);
+  bool written = false;
+  try {
+    // The comparison is made on the file as it is being changed, so a value
+    // that already holds the text costs no rewrite and no new time stamp.
+    bool keyFound = true;
+    written = File()->Modify([&](RegistryHive& h) {
+      const RegValue* current = FindNarrowValue(h, key_, name);
+      if (current != nullptr && current->type == v.type && current->data == v.data) return false;
+      keyFound = h.SetValue(key_, v);
+      return keyFound;
+    });
+    if (!keyFound) throw ERegistryException(failure);
+  } catch (const ERegistryException&) {
+    throw ERegistryException(failure);
+  }
+  if (written) WarnIfWineRunning();
+  return written;
+}
+
+bool RegistryAccessor::RemoveValue(std::u16string_view name) {
+  if (!open_ || !prefix_) return false;
+  const bool removed = File()->Modify([&](RegistryHive& h) { return h.DeleteValue(key_, name); });
+  if (removed) WarnIfWineRunning();
+  return removed;
+}
+
 const RegValue* RegistryAccessor::KeyBatch::Find(std::string_view name) const {
   return FindNarrowValue(hive_, key_, name);
 }
@@ -233,6 +281,32 @@ bool RegistryAccessor::ModifyKey(const std::function<bool(KeyBatch&)>& edit, boo
   key_ = stored;
   WarnIfWineRunning();
   return true;
+}
+
+bool RegistryAccessor::ModifySubkeys(const std::vector<std::string>& subkeys,
+                                     const std::function<bool(std::vector<KeyBatch*>&)>& edit) {
+  if (!open_ || !prefix_) return false;
+  std::vector<RegKeyPath> paths;
+  for (const std::string& subkey : subkeys) {
+    RegKeyPath path = key_;
+    for (const std::string& level : SplitString(subkey, '\\'))
+      if (!level.empty()) path.push_back(Wide(level));
+    paths.push_back(std::move(path));
+  }
+  const bool changed = File()->Modify([&](RegistryHive& h) {
+    std::vector<std::unique_ptr<KeyBatch>> owned;
+    std::vector<KeyBatch*> batches;
+    for (const RegKeyPath& path : paths) {
+      std::optional<RegKeyPath> found = h.FindKey(path);
+      owned.push_back(found ? std::unique_ptr<KeyBatch>(new KeyBatch(*this, h, *found)) : nullptr);
+      batches.push_back(owned.back().get());
+    }
+    if (!edit(batches)) return false;
+    BatchStep();
+    return true;
+  });
+  if (changed) WarnIfWineRunning();
+  return changed;
 }
 
 }  // namespace kx

@@ -296,6 +296,23 @@ class RegistryAccessor {
   virtual bool DeleteValue(std::string_view name);
   // Value names of the current key in enumeration order.
   std::vector<std::string> GetValueNames() const;
+  // The current key's values in enumeration order, names and data exactly as
+  // stored (no code-page conversion).
+  std::vector<RegValue> GetValues() const;
+  // The stored UTF-16 text of a REG_SZ / REG_EXPAND_SZ value up to its first
+  // NUL, every character kept; nullopt for a missing value; "Invalid data
+  // type for '%s'" for any other type.
+  std::optional<std::u16string> ReadText(std::string_view name) const;
+  // Stores text exactly as given as a REG_SZ value. A value that already
+  // holds this text as REG_SZ is left alone (the file and the key's time
+  // stamp stay as they were): false then, true when written. "Failed to set
+  // data for '%s'" when it cannot be written.
+  bool WriteText(std::string_view name, std::u16string_view text);
+  // Removes the value of exactly this stored name (case ignored as the
+  // registry ignores it). False when there is no current key or no such
+  // value; raises ERegistryException when the hive file cannot be written,
+  // so a failure is never taken for a value that was not there.
+  bool RemoveValue(std::u16string_view name);
   // The raw value (tests and diagnostics).
   std::optional<RegValue> ReadValue(std::string_view name) const;
 
@@ -307,6 +324,11 @@ class RegistryAccessor {
     // The value an 8-bit name refers to (see FindNarrowValue); nullptr when
     // there is none.
     const RegValue* Find(std::string_view name) const;
+    // The value of exactly this stored name (ignoring case); nullptr when
+    // there is none.
+    const RegValue* FindStored(std::u16string_view name) const {
+      return hive_.FindValue(key_, name);
+    }
     // Removes the value of that exact name (ignoring case); false when absent.
     bool Delete(std::u16string_view name);
     // Overwrites the value in place, or appends it after the last value.
@@ -330,6 +352,14 @@ class RegistryAccessor {
   // edit returns false; a file that cannot be written raises
   // ERegistryException.
   bool ModifyKey(const std::function<bool(KeyBatch&)>& edit, bool createKey = false);
+  // The same over several subkeys of the current key (paths relative to it)
+  // at once: one user action that touches two keys is one atomic change of
+  // the hive file. edit gets one batch per subkey, in the given order, or
+  // nullptr for a subkey that does not exist (nothing is created). False
+  // when no key is open or edit returns false (nothing is written then); a
+  // file that cannot be written raises ERegistryException.
+  bool ModifySubkeys(const std::vector<std::string>& subkeys,
+                     const std::function<bool(std::vector<KeyBatch*>&)>& edit);
 
  protected:
   // Called before each change a batch makes and once more before the batch

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "app/Delphi3Page.h"
 #include "app/FindPage.h"
@@ -120,6 +121,42 @@ TEST_F(Delphi3PageTest, OptionsAreFilledAndWrittenOnEveryChange) {
   EXPECT_TRUE(Has("\"EnableCPU\"=\"1\""));
   page->DOCPURegisterCheck->click();
   EXPECT_TRUE(Has("\"EnableCPU\"=\"0\""));
+}
+
+// Options that need no normalisation, with texts outside the code page:
+// starting the window, visiting the page and closing it leave user.reg byte
+// for byte; the boxes show the texts as stored; one edit changes exactly its
+// own value.
+TEST_F(Delphi3PageTest, StartingWritesNothingAndAnEditWritesOneValue) {
+  std::string reg = Reg();
+  auto replace = [&](const std::string& from, const std::string& to) {
+    ASSERT_NE(reg.find(from), std::string::npos) << from;
+    reg.replace(reg.find(from), from.size(), to);
+  };
+  replace("\"WarnOnPackageRebuild\"=\"2\"", "\"WarnOnPackageRebuild\"=\"1\"");
+  replace("\"SearchPath\"=\"", "\"SearchPath\"=\"C:\\\\\\x41f\\x440\\x43e\\x435\\x43a\\x442;");
+  replace("\"AddToPackageName\"=\"C:", "\"AddToPackageName\"=\"D:\\\\\\x5f00\\x53d1\\\\x.dpk;C:");
+  std::ofstream(root_ / "user.reg", std::ios::binary | std::ios::trunc) << reg;
+  Start();
+  form->SetActivePage(page);
+  form.reset();
+  EXPECT_EQ(Reg(), reg);
+
+  Start();
+  EXPECT_TRUE(page->LibPathEdit->text().startsWith(QStringLiteral("C:\\Проект;")));
+  EXPECT_TRUE(page->DefPackFilenameEdit->text().startsWith(QStringLiteral("D:\\开发\\x.dpk;")));
+  const QString out = QStringLiteral("C:\\Выход\\开发");
+  page->PackDLLDiretoryEdit->setText(out);
+  EXPECT_EQ(ReadSettingText(kLibraryKey, kPackageDLLOutputDirValue), out.toStdU16String());
+  // Only the value's line and its key's time stamp changed.
+  std::istringstream was(reg), now(Reg());
+  std::vector<std::string> changed;
+  for (std::string a, b; std::getline(was, a) && std::getline(now, b);)
+    if (a != b && b.rfind("#time=", 0) != 0 &&
+        b.rfind("[Software\\\\Borland\\\\Delphi\\\\3.0\\\\Library]", 0) != 0)
+      changed.push_back(b);
+  ASSERT_EQ(changed.size(), 1u);
+  EXPECT_EQ(changed[0].rfind("\"PackageDLLOutputDir\"=", 0), 0u) << changed[0];
 }
 
 // Start-up on the demo prefix, then on the same prefix once its system.reg

@@ -182,6 +182,29 @@ TEST_F(ConfigCommand, SetWritesOneOptionUnlessItsKeyIsMissing) {
   EXPECT_EQ(ReadHostText(Prefix() / "user.reg"), user);
 }
 
+// Texts are stored and printed with every character; a hive that cannot be
+// written (a link to a file whose name leaves no room for the temporary file
+// beside it, which stops root too) makes every change exit 1 and say why.
+TEST_F(ConfigCommand, ExactTextsAndWriteFailures) {
+  CliResult r = Run({"set", "Pack. DLL Out", "C:\\Выход\\开发"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(Run({}).out.find("Pack. DLL Out\tC:\\Выход\\开发\n"), std::string::npos);
+
+  const fs::path real = Prefix() / std::string(250, 'h');
+  fs::rename(Prefix() / "user.reg", real);
+  fs::create_symlink(real, Prefix() / "user.reg");
+  const std::string before = ReadHostText(real);
+  r = Run({"remove", "C:\\Projects\\Demo\\DemoComp.dpl"}, "known");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err.rfind("Cannot create a temporary file", 0), 0u) << r.err;
+  EXPECT_EQ(r.err.find("Changes will take effect"), std::string::npos) << r.err;
+  r = Run({"set", "Show Details", "0"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "Failed to set data for 'ShowPackageDetails'\n");
+  EXPECT_EQ(Run({"up", "C:\\Projects\\Demo\\DemoComp.dpl"}, "known").code, 1);
+  EXPECT_EQ(ReadHostText(real), before);
+}
+
 TEST_F(ConfigCommand, KnownListsEditsAndChecksThePackages) {
   CliResult r = Run({}, "known");
   ASSERT_EQ(r.code, 0) << r.err;

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <tuple>
 
 #include "delphi3/D3_Reg.h"
 #include "delphi3/KnownPacks.h"
@@ -169,6 +170,104 @@ TEST(KnownPackList, MeterStepsAndButtonRules) {
   }
 }
 
+// Makes the hive file a link to a file whose name leaves no room for the
+// temporary file a write needs beside it: every write fails, also for root,
+// while reads go on. Undone when it goes out of scope.
+class UnwritableHive {
+ public:
+  explicit UnwritableHive(const fs::path& hive)
+      : hive_(hive), real_(hive.parent_path() / std::string(250, 'h')) {
+    fs::rename(hive_, real_);
+    fs::create_symlink(real_, hive_);
+  }
+  ~UnwritableHive() {
+    fs::remove(hive_);
+    fs::rename(real_, hive_);
+  }
+
+ private:
+  fs::path hive_, real_;
+};
+
+// Two packages whose names differ only outside the code page (C:\开发\x.dpl,
+// C:\工具\x.dpl; the second also disabled, its file missing), and C:\P\a.dpl:
+// each is a row of its own, every operation acts on exactly the selected
+// one, a failed write keeps the row, and the counters follow the rows.
+TEST(KnownPackList, LookAlikeNamesFailedWritesAndCounters) {
+  test::TempPrefix prefix;
+  const std::u16string kai = u"C:\\\u5f00\u53d1\\x.dpl", gong = u"C:\\\u5de5\u5177\\x.dpl";
+  std::ofstream(prefix.Root() / "user.reg", std::ios::binary)
+      << UserReg(R"("C:\\\x5f00\x53d1\\x.dpl"="first")"
+                 "\n"
+                 R"("C:\\\x5de5\x5177\\x.dpl"="second")"
+                 "\n" +
+                     Value("C:\\P\\a.dpl", "a"),
+                 R"("C:\\\x5de5\x5177\\x.dpl"="second")"
+                 "\n");
+  prefix.WriteText("C:\\P\\a.dpl", "not a package");
+  auto stored = [](std::vector<std::u16string>* disabled = nullptr) {
+    Names n, d;
+    std::vector<std::u16string> s;
+    ReadKnownPackages(n, d, &s);
+    if (disabled) ReadDisabledPackages(n, d, disabled);
+    return s;
+  };
+  ListUnderTest t;
+  t.list.InitSystemInfo();
+  EXPECT_EQ(t.Column(kcStatus), (Names{"On", "Lost", "On"}));
+  EXPECT_EQ(t.Column(kcDescription), (Names{"first", "second", "a"}));
+  EXPECT_EQ(t.list.CellText(1, kcLocation), u"C:\\\u5de5\u5177\\");
+  EXPECT_EQ(t.list.CellText(1, kcName), u"x.dpl");
+  EXPECT_EQ(t.list.FindRow(gong), 1);
+  EXPECT_EQ(std::tuple(t.store.OnPackCount, t.store.OffPackCount, t.store.LostPackCount),
+            std::tuple(2, 0, 1));
+
+  // A hive that cannot be written: the error is shown, nothing changes.
+  const std::string before = test::ReadHostText(prefix.Root() / "user.reg");
+  {
+    UnwritableHive unwritable(prefix.Root() / "user.reg");
+    EXPECT_FALSE(t.list.RemoveKnownPackage(1));
+    EXPECT_EQ(t.rec.said.back().rfind("Error:Cannot create a temporary file", 0), 0u)
+        << t.rec.said.back();
+    t.list.Selected = 0;
+    EXPECT_THROW(t.list.MoveKnownPackage(false), ERegistryException);
+  }
+  EXPECT_EQ(test::ReadHostText(prefix.Root() / "user.reg"), before);
+  EXPECT_EQ(t.list.Rows.size(), 3u);
+
+  // Down on the first row swaps exactly the two look-alikes.
+  t.list.Selected = 0;
+  ASSERT_TRUE(t.list.MoveKnownPackage(false));
+  EXPECT_EQ(stored(), (std::vector<std::u16string>{gong, kai, u"C:\\P\\a.dpl"}));
+  EXPECT_EQ(t.Column(kcDescription), (Names{"second", "first", "a"}));
+  Names n, d;
+  ReadKnownPackages(n, d);
+  EXPECT_EQ(d, (Names{"second", "first", "a"}));
+
+  // Removing the On one leaves the disabled one in both keys; removing the
+  // Lost one takes it from both keys in one change.
+  ASSERT_TRUE(t.list.RemoveKnownPackage(t.list.FindRow(kai)));
+  std::vector<std::u16string> disabled;
+  EXPECT_EQ(stored(&disabled), (std::vector<std::u16string>{gong, u"C:\\P\\a.dpl"}));
+  EXPECT_EQ(disabled, std::vector<std::u16string>{gong});
+  ASSERT_TRUE(t.list.RemoveKnownPackage(t.list.FindRow(gong)));
+  EXPECT_EQ(stored(&disabled), std::vector<std::u16string>{u"C:\\P\\a.dpl"});
+  EXPECT_TRUE(disabled.empty());
+  EXPECT_EQ(t.store.KnownPackNames, Names{"C:\\P\\a.dpl"});
+
+  // A .dpl without package information is added as an On row with "N/A"
+  // cells, and counts: the next one goes after it.
+  test::PeSpec plain;
+  test::WriteBytes(prefix.Host("C:\\P\\plain.dpl"), test::BuildPe(plain));
+  test::WriteBytes(prefix.Host("C:\\P\\next.dpl"), test::BuildPe(plain));
+  ASSERT_TRUE(t.list.AddKnownPackage("C:\\P\\plain.dpl"));
+  ASSERT_TRUE(t.list.AddKnownPackage("C:\\P\\next.dpl"));
+  EXPECT_EQ(t.list.Rows[1][kcType], "N/A");
+  EXPECT_EQ(t.Column(kcName), (Names{"a.dpl", "plain.dpl", "next.dpl"}));
+  EXPECT_EQ(std::tuple(t.store.OnPackCount, t.store.OffPackCount, t.store.LostPackCount),
+            std::tuple(3, 0, 0));
+}
+
 // A copy of the demo prefix as the current system.
 class DemoPrefix : public ::testing::Test {
  protected:
@@ -323,6 +422,47 @@ TEST(LoadOrderCheck, LaterDisabledAndMissingRequirements) {
                        "\"C:\\P\\late.dpl\": its package information cannot be read (damaged).",
                        "\"C:\\P\\BPL.bpl\" requires \"onpath\", which the loader cannot find.",
                    }));
+}
+
+// A required package counts as found where a freshly started IDE finds it:
+// its Bin folder under RootDir, the system and Windows folders, PATH and the
+// library search path ($(DELPHI) expanded); not in the tool's current folder,
+// nor because the tool itself has loaded it by full path.
+TEST(LoadOrderCheck, ResolvesAsAFreshlyStartedIde) {
+  test::TempPrefix prefix;
+  std::ofstream(prefix.Root() / "user.reg", std::ios::binary)
+      << "WINE REGISTRY Version 2\n\n" + std::string(kD3Key) + "] 1\n\"RootDir\"=\"C:\\\\D3\"\n\n" +
+             kD3Key + "\\\\Library] 1\n\"SearchPath\"=\"$(DELPHI)\\\\Lib;C:\\\\Libs\"\n";
+  const auto package = test::BuildPe(test::PackageSpec(pfRunOnly, {}, {{0x10, "P"}}));
+  struct Place {
+    const char* file;
+    bool found;
+  } places[] = {
+      {"C:\\D3\\Bin\\inbin.dpl", true},     {"C:\\D3\\Lib\\inlib.dpl", true},
+      {"C:\\Libs\\libs.dpl", true},         {"C:\\windows\\system32\\sys.dpl", true},
+      {"C:\\windows\\win.dpl", true},       {"C:\\Work\\incwd.dpl", false},
+      {"C:\\Elsewhere\\loaded.dpl", false},
+  };
+  Names required;
+  for (const Place& p : places) {
+    test::WriteBytes(prefix.Host(p.file), package);
+    const std::string name = p.file;
+    required.push_back(name.substr(name.rfind('\\') + 1, name.rfind('.') - name.rfind('\\') - 1));
+  }
+  Sys().SetCurrentDirectory("C:\\Work");
+  const HMODULE loaded = Sys().Proc().LoadLibrary("C:\\Elsewhere\\loaded.dpl");
+  ASSERT_NE(loaded, 0u);
+  prefix.WriteText("C:\\P\\top.dpl", "");
+  const auto findings =
+      CheckLoadOrder({"C:\\P\\top.dpl"}, {psOn}, [&](const std::string&) { return required; });
+  Names missing, expected;
+  for (const auto& f : findings) missing.push_back(f.text);
+  for (size_t i = 0; i < required.size(); ++i)
+    if (!places[i].found)
+      expected.push_back("\"C:\\P\\top.dpl\" requires \"" + required[i] +
+                         "\", which the loader cannot find.");
+  EXPECT_EQ(missing, expected);
+  Sys().Proc().FreeLibrary(loaded);
 }
 
 }  // namespace
