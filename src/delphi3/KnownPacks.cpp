@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "delphi3/D3_Reg.h"
+#include "delphi3/SearchPath.h"
 #include "delphi3/SysPackg.h"
 #include "package/PackMan.h"
 #include "platform/activity_log.h"
@@ -41,14 +42,11 @@ class DataImage {
   HMODULE handle_;
 };
 
-// The DESCRIPTION resource of a package file read as data, as UTF-16; empty
-// when it has none. Raises when the file cannot be loaded.
+// The description of a package file read as data, as UTF-16; empty when it
+// has none. Raises when the file cannot be loaded.
 std::u16string ReadDescriptionAsData(const std::string& path) {
   DataImage image(path);
-  const Process& proc = Sys().Proc();
-  auto res = proc.FindResource(image.Handle(), ResId::Name("DESCRIPTION"), ResId::Id(RT_RCDATA));
-  if (!res) return {};
-  return Utf16LeText(proc.View(res->address, res->size));
+  return ReadPackageDescription(image.Handle()).value_or(std::u16string());
 }
 
 // The file name without its extension ("C:\D3\vcl30.dpl" -> "vcl30").
@@ -119,7 +117,7 @@ void TKnownPackList::ClassifyPackages() {
   for (size_t d = 0; d < lists_.DisabledPackNames.size(); ++d) {
     const std::string& path = lists_.DisabledPackNames[d];
     const int i = IndexOfText(lists_.KnownPackNames, path);
-    if (i >= 0 && FileExists(path)) {
+    if (i >= 0 && FileExists(ExpandDelphiMacro(path))) {
       lists_.KnownPackStatus[i] = psOff;
       ++lists_.OffPackCount;
     } else if (i >= 0) {
@@ -181,15 +179,21 @@ bool TKnownPackList::AddKnownPackageRow(const std::string& path, const std::stri
   try {
     row.push_back(PackageStatusName(status));
     row.push_back(description);
-    const PackageKindSet kind = GetPackageKind(path);
+    // The file is reached through the expanded path; the cells keep the
+    // path as the registry holds it.
+    const std::string file = ExpandDelphiMacro(path);
+    const PackageKindSet kind = GetPackageKind(file);
     row.push_back(InSet(kind, pkRunOnly) ? "Run" : InSet(kind, pkDesignOnly) ? "Dsgn" : "Both");
     row.push_back(IsStandardPackage(lists_.StdRunTimePackages, lists_.StdDesignTimePackages,
                                     ExtractFileName(path))
                       ? "Yes"
                       : "No");
-    row.push_back(IndexOfText(lists_.SharedPackNames, path) >= 0 ? "Yes" : "No");
+    row.push_back(IndexOfText(lists_.SharedPackNames, path) >= 0 ||
+                          IndexOfText(lists_.SharedPackNames, file) >= 0
+                      ? "Yes"
+                      : "No");
     row.push_back(ExtractFilePath(path));
-    const std::optional<FileInformation> info = GetFileInformation(path);
+    const std::optional<FileInformation> info = GetFileInformation(file);
     if (!info) throw EFOpenError("Cannot open file " + path);
     row.push_back(FormatByteCount(static_cast<uint32_t>(info->size)));
     row.push_back(FormatShortDate(FileTimeToDateValue(info->lastWriteTime)));
@@ -233,7 +237,7 @@ int TKnownPackList::FindRow(const std::string& path) const {
 std::optional<std::string> TKnownPackList::LoadTarget() const {
   if (Selected < 0 || Selected >= static_cast<int>(Rows.size())) return std::nullopt;
   if (Rows[Selected][kcName].empty()) return std::nullopt;
-  const std::string path = RowPath(Selected);
+  const std::string path = ExpandDelphiMacro(RowPath(Selected));
   if (!FileExists(path)) return std::nullopt;
   return path;
 }
@@ -420,13 +424,14 @@ std::vector<LoadOrderFinding> CheckLoadOrder(const std::vector<std::string>& nam
     if (i < statuses.size() && statuses[i] != psOn) continue;  // the IDE does not load it
     const std::string& path = names[i];
     auto add = [&](const std::string& text) { findings.push_back({path, text}); };
-    if (!FileExists(path)) {
+    const std::string file = ExpandDelphiMacro(path);
+    if (!FileExists(file)) {
       add(Quoted(path) + " is set to load, but its file cannot be found.");
       continue;
     }
     std::vector<std::string> required;
     try {
-      required = reader ? reader(path) : ReadRequiredPackages(path);
+      required = reader ? reader(file) : ReadRequiredPackages(file);
     } catch (const std::exception& e) {
       add(Quoted(path) + ": its package information cannot be read (" + e.what() + ").");
       continue;
