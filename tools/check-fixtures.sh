@@ -4,7 +4,7 @@
 #   - exported names (and by-ordinal-only exports) against the module's .def,
 #   - imported modules and names against the KX_IMPORT lines of its .c,
 #   - every required package of package.txt is among the imported modules,
-#   - PACKAGEINFO and DESCRIPTION bytes against mkres.py's output,
+#   - PACKAGEINFO, DESCRIPTION and PACKAGEOPTIONS bytes against mkres.py's output,
 #   - the image base against tests/fixtures/build-fixtures.sh.
 # Debian packages: python3-pefile, pev.
 set -euo pipefail
@@ -136,7 +136,8 @@ for name, output, base, kind in modules:
         fail(output, 'IMAGE_FILE_DLL is %s' % is_dll)
 
     # Exports.
-    def_path = os.path.join(src, name, name + '.def')
+    base_name = name.split('/')[-1]  # real/vcl30: src/real/vcl30/vcl30.def
+    def_path = os.path.join(src, name, base_name + '.def')
     want_named, want_noname = def_exports(def_path) if os.path.exists(def_path) else (set(), set())
     got_named, got_noname = set(), set()
     if hasattr(pe, 'DIRECTORY_ENTRY_EXPORT'):
@@ -150,13 +151,13 @@ for name, output, base, kind in modules:
              % (sorted(want_named - got_named), sorted(got_named - want_named)))
     if got_noname != want_noname:
         fail(output, 'by-ordinal exports %s, .def says %s' % (sorted(got_noname), sorted(want_noname)))
-    rp_named = readpe_exports(path) - {output, ''}
+    rp_named = readpe_exports(path) - {os.path.basename(output), ''}
     if rp_named != want_named:
         fail(output, 'readpe exports differ from the .def: missing %s, extra %s'
              % (sorted(want_named - rp_named), sorted(rp_named - want_named)))
 
     # Imports.
-    want_imports = source_imports(os.path.join(src, name, name + '.c'))
+    want_imports = source_imports(os.path.join(src, name, base_name + '.c'))
     got_imports = set()
     for d in getattr(pe, 'DIRECTORY_ENTRY_IMPORT', []):
         for imp in d.imports:
@@ -174,6 +175,7 @@ for name, output, base, kind in modules:
     spec = os.path.join(src, name, 'package.txt')
     info = resource(pe, 10, 'PACKAGEINFO')
     desc = resource(pe, 10, 'DESCRIPTION')
+    opts = resource(pe, 10, 'PACKAGEOPTIONS')
     if not os.path.exists(spec):
         if info is not None:
             fail(output, 'has PACKAGEINFO but no package.txt')
@@ -183,10 +185,18 @@ for name, output, base, kind in modules:
         want_info = open(os.path.join(tmp, 'packageinfo.bin'), 'rb').read()
         desc_file = os.path.join(tmp, 'description.bin')
         want_desc = open(desc_file, 'rb').read() if os.path.exists(desc_file) else None
+        opts_file = os.path.join(tmp, 'packageoptions.bin')
+        want_opts = open(opts_file, 'rb').read() if os.path.exists(opts_file) else None
     if info != want_info:
         fail(output, 'PACKAGEINFO differs from package.txt')
     if desc != want_desc:
         fail(output, 'DESCRIPTION differs from package.txt')
+    # A resource's size may be padded to a multiple of four.
+    if (opts is None) != (want_opts is None) or (opts is not None and
+                                                 opts.rstrip(b'\0') != want_opts.rstrip(b'\0')):
+        fail(output, 'PACKAGEOPTIONS differs from package.txt')
+    if want_opts is not None and int.from_bytes(want_opts[36:40], 'little') != base:
+        fail(output, 'PACKAGEOPTIONS image base differs from the build script')
     imported_modules = {dll for dll, _ in got_imports}
     for line in open(spec, encoding='utf-8'):
         if line.startswith('requires '):

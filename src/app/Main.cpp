@@ -147,40 +147,16 @@ void TPackageForm::FormCreate() {
   Busy = false;
   OpenLog();
   LogLine("*** Initailizing Form...");
-  try {
-    LogLine("** Setting Main Page...");
-    SetActivePage(GenInfoTabSheet);
-    SystemDirectory = Sys().SystemDirectory().substr(0, 260);
-    Delphi3Installed = IsDelphi3Installed();
-    LogLine(Delphi3Installed ? "*** Delphi3 Keys are installed!"
-                             : "*** Delphi3 Keys are not installed!");
-    LogLine("** Expanding Path...");
-    if (Delphi3Installed) {
-      SearchPathState state;
-      state.SystemDirectory = SystemDirectory;
-      // The library search path is read first and kept even when PATH
-      // cannot be read or set: the Delphi3 page shows it all the same.
-      const auto keep = [this, &state] {
-        DelphiSearchPath = state.DelphiSearchPath;
-        OriginalPath = state.OriginalPath;
-        ExpandedPath = state.ExpandedPath;
-      };
-      try {
-        ExpandSearchPath(state);
-      } catch (...) {
-        keep();
-        throw;
-      }
-      keep();
-      pathExpanded_ = true;
-    } else {
-      // Without Delphi 3 PATH is left as found: the deployment analysis
-      // then walks with it and leaves it unchanged, instead of emptying it.
-      OriginalPath = ExpandedPath = Sys().Env().Get("PATH").value_or("");
-    }
-  } catch (const std::exception&) {
-    LogLine("** Expanding Path...ERROR!");
-  }
+  LogLine("** Setting Main Page...");
+  SetActivePage(GenInfoTabSheet);
+  // The same start-up as every command of kestrix-cli; it logs its own lines.
+  const TStartupPaths paths = StartupSearchPath();
+  SystemDirectory = paths.State.SystemDirectory;
+  Delphi3Installed = paths.Delphi3Installed;
+  DelphiSearchPath = paths.State.DelphiSearchPath;
+  OriginalPath = paths.State.OriginalPath;
+  ExpandedPath = paths.State.ExpandedPath;
+  pathExpanded_ = paths.PathExpanded;
   try {
     LogLine("** Reading System Packages Options...");
     SystemInfoPending = true;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "delphi3/SearchPath.h"
+
 namespace kx::cli {
 
 struct Args {
@@ -37,6 +39,10 @@ std::string Out(const std::string& cp1252);
 // JSON string value from Windows-1252 core text.
 nlohmann::json J(const std::string& cp1252);
 void PrintJson(const nlohmann::json& j);
+
+// What the window's start-up leaves (Delphi 3 detected, PATH extended with
+// the library search path), done once before any command runs.
+const TStartupPaths& Startup();
 
 // A FILE argument (host or Windows path) as a full Windows path.
 std::string WindowsPathArg(const std::string& arg);

@@ -28,7 +28,9 @@ int RunDeploy(const Args& args) {
   Sys().SetCurrentDirectory(folder);
   TDeploySettings settings;
   settings.SystemDirectory = Sys().SystemDirectory();
-  settings.OriginalPath = settings.ExpandedPath = Sys().Env().Get("PATH").value_or("");
+  // The walk uses PATH as found at start-up, as the window's does.
+  settings.OriginalPath = Startup().State.OriginalPath;
+  settings.ExpandedPath = Startup().State.ExpandedPath;
   ReadSharedPackages(settings.SharedPackNames);
   AddRunTimePackages(settings.StdRunTimePackages);
   AddDesignTimePackages(settings.StdDesignTimePackages);

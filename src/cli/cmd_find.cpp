@@ -24,20 +24,9 @@ struct StartupState {
 
 StartupState ReadStartupState() {
   StartupState s;
-  s.SystemDirectory = Sys().SystemDirectory().substr(0, 260);
-  if (!IsDelphi3Installed()) {
-    // Without Delphi 3 the window keeps PATH as found.
-    s.ExpandedPath = Sys().Env().Get("PATH").value_or("");
-    return s;
-  }
-  SearchPathState path;
-  path.SystemDirectory = s.SystemDirectory;
-  try {
-    ExpandSearchPath(path);
-  } catch (const Exception&) {
-    // As at start-up: what was read before the failure is kept.
-  }
-  s.ExpandedPath = path.ExpandedPath;
+  s.SystemDirectory = Startup().State.SystemDirectory;
+  s.ExpandedPath = Startup().State.ExpandedPath;
+  if (!Startup().Delphi3Installed) return s;
   AddRunTimePackages(s.StdRunTime);
   AddDesignTimePackages(s.StdDesignTime);
   ReadSharedPackages(s.Shared);

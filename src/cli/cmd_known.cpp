@@ -62,18 +62,8 @@ int RunKnown(const Args& args) {
     return 1;
   }
   KnownPackStore store;
-  if (installed) {
-    // As at start-up: the loader finds required packages along PATH
-    // extended with the library search path.
-    SearchPathState path;
-    path.SystemDirectory = Sys().SystemDirectory();
-    try {
-      ExpandSearchPath(path);
-    } catch (const Exception&) {
-      // PATH stays as it is; the list is built all the same.
-    }
-    store.ReadFromRegistry();
-  }
+  // The loader finds required packages along PATH extended at start-up.
+  if (installed) store.ReadFromRegistry();
   StderrPrompts prompts;
   NullMeter meter;
   TKnownPackList list(store.Lists(), prompts, [&](const std::string& t) { prompts.Print(t); },

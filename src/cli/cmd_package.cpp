@@ -90,12 +90,16 @@ int RunInfo(const Args& args) {
       {"File Date", FormatShortDate(m.FileDate)},
       {"File Time", FormatLongTime(m.FileDate)},
   };
+  // The compiler switches the package was built with, when it records them.
+  const std::optional<TPackageOptions> options = GetPackageOptions(m.Handle);
+  const std::string switches = options ? PackageSwitchesText(*options) : std::string();
   std::vector<std::string> requires_ = SortedRequires(m.Requires);
   Output& out = Output::Stdout();
   if (args.Has("--json")) {
     JsonWriter j(out);
     j.BeginObject();
     for (const auto& [k, v] : fields) j.Member(k, v);
+    if (options) j.Member("switches", switches);
     j.Key("Requires").BeginArray();
     for (const auto& r : requires_) j.String(r);
     j.EndArray().Key("Contains").BeginArray();
@@ -109,6 +113,7 @@ int RunInfo(const Args& args) {
     return 0;
   }
   for (const auto& [k, v] : fields) out.Raw(k).Raw("\t").Text(v).Raw("\n");
+  if (options) out.Raw("Switches\t").Text(switches).Raw("\n");
   for (const auto& r : requires_) out.Raw("Requires\t").Text(r).Raw("\n");
   for (const auto& u : m.Contains)
     out.Raw("Contains\t")

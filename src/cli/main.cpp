@@ -34,6 +34,11 @@ const std::string* Args::Option(const std::string& name) const {
   return nullptr;
 }
 
+const TStartupPaths& Startup() {
+  static const TStartupPaths paths = StartupSearchPath();
+  return paths;
+}
+
 bool RegisterCommand(Command c) {
   std::string name = c.name;
   Registry()[name] = std::move(c);
@@ -94,6 +99,7 @@ int main(int argc, char** argv) {
   };
   try {
     FlushAtEnd flush;
+    Startup();  // every command sees the PATH the window has
     return cmd.run(args);
   } catch (const UsageError& e) {
     std::cerr << "kestrix-cli: " << e.message << "\nusage: kestrix-cli " << cmd.usage << "\n";

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "delphi3/D3_Reg.h"
+#include "delphi3/SearchPath.h"
 #include "delphi3/SysPackg.h"
 #include "package/PackMan.h"
 #include "platform/activity_log.h"
@@ -41,14 +42,11 @@ class DataImage {
   HMODULE handle_;
 };
 
-// The DESCRIPTION resource of a package file read as data, as UTF-16; empty
-// when it has none. Raises when the file cannot be loaded.
+// The description of a package file read as data, as UTF-16; empty when it
+// has none. Raises when the file cannot be loaded.
 std::u16string ReadDescriptionAsData(const std::string& path) {
   DataImage image(path);
-  const Process& proc = Sys().Proc();
-  auto res = proc.FindResource(image.Handle(), ResId::Name("DESCRIPTION"), ResId::Id(RT_RCDATA));
-  if (!res) return {};
-  return Utf16LeText(proc.View(res->address, res->size));
+  return ReadPackageDescription(image.Handle()).value_or(std::u16string());
 }
 
 // The file name without its extension ("C:\D3\vcl30.dpl" -> "vcl30").
@@ -93,41 +91,6 @@ template <typename T>
 void SwapAt(std::vector<T>& list, int a, int b) {
   if (a >= 0 && b >= 0 && a < static_cast<int>(list.size()) && b < static_cast<int>(list.size()))
     std::swap(list[a], list[b]);
-}
-
-// RootDir of the Delphi 3 installation, under HKEY_LOCAL_MACHINE, else
-// HKEY_CURRENT_USER; empty when unknown.
-// MERGE NOTE: local stand-in for the shared root-folder reader and its
-// $(DELPHI) expansion; ConfiguredFolder below is the one place to replace.
-std::string ReadDelphiRootDirLocal() {
-  for (RootKey root : {RootKey::LocalMachine, RootKey::CurrentUser}) {
-    try {
-      RegistryAccessor reg(root);
-      bool open = true;
-      for (const char* level : {"SOFTWARE", "Borland", "Delphi", "3.0"})
-        open = open && reg.OpenKey(level, false);
-      if (!open) continue;
-      const std::string dir = reg.ReadString("RootDir");
-      if (!dir.empty()) return dir;
-    } catch (const std::exception&) {
-      // A value of the wrong type counts as unknown.
-    }
-  }
-  return "";
-}
-
-// A folder from the IDE's configuration as the IDE uses it: $(DELPHI)
-// (letter case ignored) stands for the root folder when that is known.
-std::string ConfiguredFolder(const std::string& text, const std::string& rootDir) {
-  static const std::string kMacro = "$(DELPHI)";
-  if (rootDir.empty()) return text;
-  std::string out;
-  size_t from = 0;
-  for (size_t at; (at = FindText(text.substr(from), kMacro)) != std::string::npos;) {
-    out += text.substr(from, at) + rootDir;
-    from += at + kMacro.size();
-  }
-  return out + text.substr(from);
 }
 
 // True when fileName lies in one of the folders.
@@ -198,7 +161,7 @@ void TKnownPackList::ClassifyPackages() {
     const std::u16string& stored = lists_.DisabledPackStoredNames[d];
     const int i = IndexOfStored(lists_.KnownPackStoredNames, stored);
     if (i >= 0) {
-      lists_.KnownPackStatus[i] = FileExists(path) ? psOff : psLost;
+      lists_.KnownPackStatus[i] = FileExists(ExpandDelphiMacro(path)) ? psOff : psLost;
     } else {
       lists_.KnownPackNames.push_back(path);
       lists_.KnownPackStoredNames.push_back(stored);
@@ -264,15 +227,21 @@ bool TKnownPackList::AddKnownPackageRow(const std::string& path, const std::stri
   try {
     row.push_back(PackageStatusName(status));
     row.push_back(description);
-    const PackageKindSet kind = GetPackageKind(path);
+    // The file is reached through the expanded path; the cells keep the
+    // path as the registry holds it.
+    const std::string file = ExpandDelphiMacro(path);
+    const PackageKindSet kind = GetPackageKind(file);
     row.push_back(InSet(kind, pkRunOnly) ? "Run" : InSet(kind, pkDesignOnly) ? "Dsgn" : "Both");
     row.push_back(IsStandardPackage(lists_.StdRunTimePackages, lists_.StdDesignTimePackages,
                                     ExtractFileName(path))
                       ? "Yes"
                       : "No");
-    row.push_back(IndexOfText(lists_.SharedPackNames, path) >= 0 ? "Yes" : "No");
+    row.push_back(IndexOfText(lists_.SharedPackNames, path) >= 0 ||
+                          IndexOfText(lists_.SharedPackNames, file) >= 0
+                      ? "Yes"
+                      : "No");
     row.push_back(ExtractFilePath(path));
-    const std::optional<FileInformation> info = GetFileInformation(path);
+    const std::optional<FileInformation> info = GetFileInformation(file);
     if (!info) throw EFOpenError("Cannot open file " + path);
     row.push_back(FormatByteCount(static_cast<uint32_t>(info->size)));
     row.push_back(FormatShortDate(FileTimeToDateValue(info->lastWriteTime)));
@@ -343,7 +312,7 @@ std::u16string TKnownPackList::CellText(int row, int column) const {
 std::optional<std::string> TKnownPackList::LoadTarget() const {
   if (Selected < 0 || Selected >= static_cast<int>(Rows.size())) return std::nullopt;
   if (Rows[Selected][kcName].empty()) return std::nullopt;
-  const std::string path = RowPath(Selected);
+  const std::string path = ExpandDelphiMacro(RowPath(Selected));
   if (!FileExists(path)) return std::nullopt;
   return path;
 }
@@ -519,15 +488,15 @@ std::vector<std::string> ReadRequiredPackages(const std::string& path) {
 }
 
 std::vector<std::string> FreshIdeSearchFolders() {
-  const std::string rootDir = ReadDelphiRootDirLocal();
+  const std::string rootDir = ReadDelphiRootDir();
   std::vector<std::string> folders;
-  if (!rootDir.empty()) folders.push_back(ConfiguredFolder("$(DELPHI)\\Bin", rootDir));
+  if (!rootDir.empty()) folders.push_back(ExpandDelphiMacro("$(DELPHI)\\Bin", rootDir));
   folders.push_back(Sys().SystemDirectory());
   folders.push_back(Sys().WindowsDirectory());
   // The IDE's PATH: the process's, extended with the library search path
   // (the tool's own PATH may already carry it; a folder twice costs nothing).
   for (const std::string& folder : SplitString(Sys().Env().Get("PATH").value_or(""), ';'))
-    folders.push_back(ConfiguredFolder(folder, rootDir));
+    folders.push_back(ExpandDelphiMacro(folder, rootDir));
   std::string libraryPath;
   try {
     libraryPath = ReadLibrarySearchPath();
@@ -535,7 +504,7 @@ std::vector<std::string> FreshIdeSearchFolders() {
     // Unreadable: the IDE would not find anything along it either.
   }
   for (const std::string& folder : SplitString(libraryPath, ';'))
-    folders.push_back(ConfiguredFolder(folder, rootDir));
+    folders.push_back(ExpandDelphiMacro(folder, rootDir));
   return folders;
 }
 
@@ -548,13 +517,14 @@ std::vector<LoadOrderFinding> CheckLoadOrder(const std::vector<std::string>& nam
     if (i < statuses.size() && statuses[i] != psOn) continue;  // the IDE does not load it
     const std::string& path = names[i];
     auto add = [&](const std::string& text) { findings.push_back({path, text}); };
-    if (!FileExists(path)) {
+    const std::string file = ExpandDelphiMacro(path);
+    if (!FileExists(file)) {
       add(Quoted(path) + " is set to load, but its file cannot be found.");
       continue;
     }
     std::vector<std::string> required;
     try {
-      required = reader ? reader(path) : ReadRequiredPackages(path);
+      required = reader ? reader(file) : ReadRequiredPackages(file);
     } catch (const std::exception& e) {
       add(Quoted(path) + ": its package information cannot be read (" + e.what() + ").");
       continue;

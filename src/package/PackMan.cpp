@@ -6,6 +6,7 @@
 #include "package/ImageReader.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/pe_image.h"
 #include "platform/strutil.h"
 #include "platform/system.h"
 
@@ -108,8 +109,11 @@ std::optional<PackageInfo> TryPackageInfo(HMODULE module) {
 
 // Units that a package registers for the duplicate check: every contained
 // unit except package units and weak units, which may appear in several
-// packages.
-bool CountsForDuplicates(const ContainedUnit& u) { return (u.rawFlags & 0x06) == 0; }
+// packages, and SysInit, which the compiler links into every module with
+// unit flags 0.
+bool CountsForDuplicates(const ContainedUnit& u) {
+  return (u.rawFlags & 0x06) == 0 && !SameText(u.name, "SysInit");
+}
 
 struct DuplicateCheck {
   std::set<HMODULE> checked;
@@ -211,24 +215,70 @@ PackageInfo ParsePackageInfo(std::span<const uint8_t> data, std::string_view pac
 // ---------------------------------------------------------------------------
 // Free functions.
 
-std::string GetPackageDescription(HMODULE module) {
-  if (module == 0) return kNoDescription;
-  const Process& proc = Sys().Proc();
-  auto res = proc.FindResource(module, ResId::Name("DESCRIPTION"), ResId::Id(RT_RCDATA));
-  if (!res) return kNoDescription;
-  try {
-    std::span<const uint8_t> bytes = proc.View(res->address, res->size);
-    std::u16string text;
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-      char16_t c = static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8);
-      if (c == 0) break;
-      text.push_back(c);
-    }
-    return Utf16ToCp1252(text);
-  } catch (const EReadError&) {
-    // The resource cannot be loaded: the same as no description.
-    return kNoDescription;
+std::optional<TPackageOptions> ParsePackageOptions(std::span<const uint8_t> data) {
+  constexpr size_t kStrings = 40;  // the aliases' length byte
+  if (data.size() < kStrings + 1) return std::nullopt;
+  TPackageOptions o;
+  for (size_t i = 0; i < o.Switches.size(); ++i) {
+    const uint8_t v = data[1 + i];
+    const bool last = i + 1 == o.Switches.size();  // $Z: the minimum enum size
+    if (last ? (v != 1 && v != 2 && v != 4) : v > 1) return std::nullopt;
+    o.Switches[i] = v;
   }
+  o.ImageBase = ReadLe32(data, 36);
+  size_t pos = kStrings;
+  for (std::string* text : {&o.UnitAliases, &o.Description}) {
+    if (pos >= data.size() || data.size() - pos - 1 < data[pos]) return std::nullopt;
+    text->assign(reinterpret_cast<const char*>(data.data()) + pos + 1, data[pos]);
+    pos += 1 + data[pos];
+  }
+  return o;
+}
+
+std::string PackageSwitchesText(const TPackageOptions& options) {
+  std::string text;
+  for (size_t i = 0; i < options.Switches.size(); ++i) {
+    if (i) text += ' ';
+    text += static_cast<char>('A' + i);
+    if (i + 1 == options.Switches.size())
+      text += std::to_string(options.Switches[i]);
+    else
+      text += options.Switches[i] ? '+' : '-';
+  }
+  return text;
+}
+
+std::optional<TPackageOptions> GetPackageOptions(HMODULE module) {
+  if (module == 0) return std::nullopt;
+  const Process& proc = Sys().Proc();
+  auto res = proc.FindResource(module, ResId::Name("PACKAGEOPTIONS"), ResId::Id(RT_RCDATA));
+  if (!res) return std::nullopt;
+  try {
+    return ParsePackageOptions(proc.View(res->address, res->size));
+  } catch (const EReadError&) {
+    return std::nullopt;
+  }
+}
+
+std::optional<std::u16string> ReadPackageDescription(HMODULE module) {
+  if (module == 0) return std::nullopt;
+  const Process& proc = Sys().Proc();
+  if (auto res = proc.FindResource(module, ResId::Name("DESCRIPTION"), ResId::Id(RT_RCDATA))) {
+    try {
+      return Utf16LeText(proc.View(res->address, res->size));
+    } catch (const EReadError&) {
+      // A DESCRIPTION that cannot be loaded counts as none.
+    }
+  }
+  // Packages of the earliest compiler builds carry their description only
+  // in PACKAGEOPTIONS.
+  if (auto options = GetPackageOptions(module)) return Cp1252ToUtf16(options->Description);
+  return std::nullopt;
+}
+
+std::string GetPackageDescription(HMODULE module) {
+  const std::optional<std::u16string> text = ReadPackageDescription(module);
+  return text ? Utf16ToCp1252(*text) : std::string(kNoDescription);
 }
 
 std::optional<std::span<const uint8_t>> GetPackageInfoData(HMODULE module) {

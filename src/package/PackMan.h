@@ -7,6 +7,7 @@
 //
 // The page logic built on it (export list, structure tree, import list,
 // resource tree) lives in PackPages.h.
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -102,6 +103,25 @@ struct PackageInfo {
 PackageInfo ParsePackageInfo(std::span<const uint8_t> data, std::string_view packageName);
 
 // ---------------------------------------------------------------------------
+// The RCDATA "PACKAGEOPTIONS" the compiler writes into every package: byte 0
+// (0x30), bytes 1..26 the switches $A..$Z, bytes 36..39 the image base, then
+// two strings of a length byte and that many characters: the unit aliases
+// and the package description.
+struct TPackageOptions {
+  // $A..$Z in letter order: 0 or 1; $Z is the minimum enum size 1, 2 or 4.
+  std::array<uint8_t, 26> Switches{};
+  uint32_t ImageBase = 0;
+  std::string UnitAliases;
+  std::string Description;  // Windows-1252
+};
+
+// nullopt (the resource counts as absent) when data is shorter than 41
+// bytes, a switch byte is out of range, or a string runs past the end.
+std::optional<TPackageOptions> ParsePackageOptions(std::span<const uint8_t> data);
+// The switches in the compiler's notation: "A+ B- C+ ... Y- Z1".
+std::string PackageSwitchesText(const TPackageOptions& options);
+
+// ---------------------------------------------------------------------------
 // One exported routine as placed on the structure tree.
 struct TPackageMethodInfo {
   uint32_t Ordinal = 0;  // export ordinal, ordinal base included
@@ -189,9 +209,15 @@ class TPackageModuleInfo {
 // ---------------------------------------------------------------------------
 // Free functions.
 
-// The RCDATA "DESCRIPTION" as UTF-16 text converted to the code page;
-// "{no description}" when absent.
+// The package description converted to the code page: the RCDATA
+// "DESCRIPTION" (UTF-16 text), else the description of PACKAGEOPTIONS, else
+// "{no description}".
 std::string GetPackageDescription(HMODULE module);
+// The same description as UTF-16 text, as the module holds it; nullopt when
+// it has neither resource.
+std::optional<std::u16string> ReadPackageDescription(HMODULE module);
+// The intact PACKAGEOPTIONS of a loaded (or data-file mapped) module.
+std::optional<TPackageOptions> GetPackageOptions(HMODULE module);
 bool HasPackageInfo(HMODULE module);
 // The bytes of "PACKAGEINFO" inside the loaded image; nullopt when missing.
 std::optional<std::span<const uint8_t>> GetPackageInfoData(HMODULE module);

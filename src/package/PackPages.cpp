@@ -86,9 +86,20 @@ std::string UpTo(std::string_view s, char c) {
   return std::string(p == std::string_view::npos ? s : s.substr(0, p));
 }
 
+// The identifier at the start of s: up to the first "@", except that an
+// identifier starting with "@" (a compiler helper such as "@LStrClr") keeps
+// it and runs to the next "@".
+std::string IdentOf(std::string_view s) {
+  if (!s.empty() && s[0] == '@') return "@" + UpTo(s.substr(1), '@');
+  return UpTo(s, '@');
+}
+
+// From the "@" that ends an identifier on: an "@" that starts one (right
+// after a ".") belongs to the name.
 std::string SignatureOf(const std::string& name) {
-  size_t at = name.find('@');
-  return at == std::string::npos ? name : name.substr(at);
+  for (size_t at = name.find('@'); at != std::string::npos; at = name.find('@', at + 1))
+    if (at == 0 || name[at - 1] != '.') return name.substr(at);
+  return name;
 }
 
 // The candidate class of a Rest that contains a ".".
@@ -99,7 +110,7 @@ std::string ClassCandidate(std::string_view rest) {
   size_t at = q.find('@');
   if (dot != std::string_view::npos && (at == std::string_view::npos || dot < at))
     return std::string(q.substr(0, dot));
-  return UpTo(q, '@');
+  return IdentOf(q);
 }
 
 std::unique_ptr<TPackageMethodInfo> MakeInfo(const ExportRow& row, const std::string& caption,
@@ -176,9 +187,9 @@ StructureResult BuildStructureFromExports(const std::vector<ExportRow>& exports,
     for (size_t j : stretch) {
       std::string_view rest = restOf(j);
       if (!rest.empty() && rest[0] == '.')
-        markers.insert(AsciiUpper(UpTo(rest.substr(1), '@')));
+        markers.insert(AsciiUpper(IdentOf(rest.substr(1))));
       else if (rest.find('.') == std::string_view::npos)
-        unitLevel.insert(AsciiUpper(UpTo(rest, '@')));
+        unitLevel.insert(AsciiUpper(IdentOf(rest)));
     }
 
     StructureNode classes, system, procedures;
@@ -191,7 +202,7 @@ StructureResult BuildStructureFromExports(const std::vector<ExportRow>& exports,
     for (size_t j : stretch) {
       std::string_view rest = restOf(j);
       if (rest.find('.') == std::string_view::npos) {
-        std::string ident = UpTo(rest, '@');
+        std::string ident = IdentOf(rest);
         if (SameText(ident, unit)) continue;
         if (SameText(ident, "Register") || SameText(ident, "Initialization") ||
             SameText(ident, "Finalization")) {
@@ -229,7 +240,7 @@ StructureResult BuildStructureFromExports(const std::vector<ExportRow>& exports,
     }
     for (const auto& [c, j] : members) {
       std::string_view rest = restOf(j);
-      std::string caption = UpTo(rest.substr(rest.find('.') + 1), '@') + "()";
+      std::string caption = IdentOf(rest.substr(rest.find('.') + 1)) + "()";
       classes.children[c].children.push_back(
           Leaf(leafInfo, exports[j], caption, ssMember, unit, classList[c]));
     }

@@ -6,6 +6,7 @@
 #include "package/PackMan.h"
 #include "platform/files.h"
 #include "platform/strutil.h"
+#include "platform/system.h"
 #include "source/Version.h"
 
 namespace kx {
@@ -70,7 +71,12 @@ TGeneralInfoChoices GeneralInfoChoicesFromFlags(uint32_t flags) {
 TDPKModuleData DPKModuleDataFrom(const TPackageModuleInfo& m) {
   TDPKModuleData d;
   d.FileName = m.FileName;
-  d.LoadBase = m.LoadBase;
+  // A package keeps its preferred base in the source even when it was
+  // relocated in this process (the program image occupies $00400000, the
+  // compiler's default base).
+  d.ImageBase = m.ImageBase;
+  if (d.ImageBase == 0 && m.Loaded())
+    if (const ModuleRecord* rec = Sys().Proc().Module(m.Handle)) d.ImageBase = rec->imageBase;
   d.Description = m.Loaded() ? m.GetDescription() : std::string();
   d.Requires = m.Requires;
   d.SourceUnits = m.SourceUnits;
@@ -82,7 +88,7 @@ std::string DPKTextFromModule(const TDPKModuleData& m, const TGeneralInfoChoices
   std::string t(header);
   Line(t, "package " + FileBaseName(m.FileName) + ";");
   Line(t, "");
-  DirectivesAndImageBase(t, m.LoadBase);
+  DirectivesAndImageBase(t, m.ImageBase);
   // The placeholder of a module without a DESCRIPTION resource is no
   // description of the package.
   if (!m.Description.empty() && m.Description != kNoDescription)

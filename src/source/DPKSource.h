@@ -28,7 +28,7 @@ TGeneralInfoChoices GeneralInfoChoicesFromFlags(uint32_t flags);
 // What the writer reads from the loaded module and the description box.
 struct TDPKModuleData {
   std::string FileName;  // header source name; the package name comes from it
-  uint32_t LoadBase = 0;
+  uint32_t ImageBase = 0;   // the preferred base of the file, not where it was mapped
   std::string Description;  // the description box's text
   std::vector<std::string> Requires;
   std::vector<std::string> SourceUnits;

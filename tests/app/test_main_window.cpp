@@ -22,6 +22,7 @@
 #include "platform/formats.h"
 #include "platform/strutil.h"
 #include "platform/system.h"
+#include "support/demo_prefix.h"
 #include "support/pe_builder.h"
 #include "support/test_system.h"
 
@@ -642,6 +643,22 @@ TEST_F(MainWindowTest, APackageWithoutRequiresKeepsFindAndLoadDisabled) {
   p->RequireListBoxClick();
   EXPECT_FALSE(p->FindReqDPLBtn->isEnabled());
   EXPECT_FALSE(p->LoadReqDPLBtn->isEnabled());
+}
+
+// A third-party design package whose required packages lie in
+// "$(DELPHI)\Lib", which only the library search path reaches (the second
+// fixture set): the window's start-up makes it loadable.
+TEST(MainWindowRealPackages, APackageOnlyTheLibraryPathReachesOpens) {
+  if (!fs::exists(fs::path(KX_FIXTURES_DIR) / "real-prefix" / "system.reg"))
+    GTEST_SKIP() << "fixtures not built";
+  test::DemoPrefixCopy prefix("real-prefix");
+  test::ScriptedPrompts prompts;
+  TPackageForm form(prompts);
+  form.LoadPackageModule("C:\\Program Files\\Borland\\Delphi 3\\Lib\\tparrowd.dpl");
+  EXPECT_EQ(prompts.Count("Error"), 0) << prompts.asked.back().text;
+  EXPECT_EQ(gui::ToCore(form.GenInfoTabSheet->DescriptionEdit->text()),
+            "Arrow Components (design time)");
+  EXPECT_EQ(form.GenInfoTabSheet->RequireListBox->count(), 2);
 }
 
 // --- flag word to combo boxes ----------------------------------------------

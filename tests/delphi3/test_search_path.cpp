@@ -52,6 +52,39 @@ TEST_F(SearchPathTest, SystemDirectoryAlreadyPresentInAnyCaseOrAsPartOfAnEntry) 
             "C:\\WINDOWS\\SYSTEM;D:\\D3\\LIB;D:\\D3\\LIB");
 }
 
+// "$(DELPHI)" stands for RootDir of HKEY_LOCAL_MACHINE, else of
+// HKEY_CURRENT_USER; PATH gets it expanded, the state keeps the stored text.
+TEST_F(SearchPathTest, DelphiMacroExpandsToTheRootFolder) {
+  const auto hive = [this](const char* file, const char* root) {
+    std::ofstream(prefix_.Root() / file, std::ios::binary | std::ios::app)
+        << "\n[Software\\\\Borland\\\\Delphi\\\\3.0] 1\n\"RootDir\"=\"" << root << "\"\n";
+  };
+  EXPECT_EQ(ExpandDelphiMacro("$(DELPHI)\\Lib"), "$(DELPHI)\\Lib");  // no RootDir: unchanged
+  hive("user.reg", "C:\\\\User D3");
+  EXPECT_EQ(ReadDelphiRootDir(), "C:\\User D3");
+  hive("system.reg", "C:\\\\Program Files\\\\D3");
+  EXPECT_EQ(ReadDelphiRootDir(), "C:\\Program Files\\D3");
+
+  SetLibraryPath("$(DELPHI)\\\\Lib;$(delphi)\\\\Bin;D:\\\\X");
+  EXPECT_EQ(Expand("C:\\WINDOWS", "C:\\WINDOWS"),
+            "C:\\WINDOWS;C:\\Program Files\\D3\\Lib;C:\\Program Files\\D3\\Bin;D:\\X");
+  EXPECT_EQ(state_.DelphiSearchPath, "$(DELPHI)\\Lib;$(delphi)\\Bin;D:\\X");
+
+  const struct {
+    const char* text;
+    const char* root;
+    const char* expanded;
+  } cases[] = {
+      {"$(DELPHI)\\Bin\\a.dpl", "C:\\D3", "C:\\D3\\Bin\\a.dpl"},
+      {"$(Delphi)\\Bin", "C:\\D3\\", "C:\\D3\\Bin"},  // no doubled "\\"
+      {"$(DELPHI)", "C:\\D3\\", "C:\\D3\\"},
+      {"x;$(DELPHI)\\L;$(DELPHI)", "R:", "x;R:\\L;R:"},
+      {"$(DELPHI\\Bin", "C:\\D3", "$(DELPHI\\Bin"},
+      {"$(DELPHI)\\Bin", "", "$(DELPHI)\\Bin"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ExpandDelphiMacro(c.text, c.root), c.expanded) << c.text;
+}
+
 TEST_F(SearchPathTest, EmptyLibraryPathLeavesATrailingSemicolon) {
   EXPECT_EQ(Expand("C:\\WINDOWS", "C:\\WINDOWS"), "C:\\WINDOWS;");  // no Library key at all
   SetLibraryPath("");

@@ -280,7 +280,8 @@ TEST_F(BadInputTest, OverlappingResourceDirectoriesStopAtTheLineLimit) {
 // time, which costs far more than the checks themselves.
 bool ExerciseBytes(TempPrefix& prefix, const std::string& name, const std::vector<uint8_t>& bytes) {
   static int serial = 0;
-  std::string target = "C:\\cut\\" + std::to_string(++serial) + "_" + name;
+  std::string target = "C:\\cut\\" + std::to_string(++serial) + "_" +
+                       std::filesystem::path(name).filename().string();
   std::filesystem::path host = prefix.WriteFile(target, bytes);
   bool ok = Exercise(target);
   std::filesystem::remove(host);
@@ -345,14 +346,16 @@ std::vector<uint32_t> DamageOffsets(const std::vector<uint8_t>& f) {
   return out;
 }
 
-// The MinGW fixtures, one test per module (so that ctest runs them in
-// parallel): every truncation, then byte flips in headers and directories.
+// The MinGW fixtures of both sets ("real/..." for the second), one test per
+// module (so that ctest runs them in parallel): every truncation, then byte
+// flips in headers and directories.
 std::vector<std::string> FixtureNames() {
   namespace fs = std::filesystem;
   std::vector<std::string> names;
   std::error_code ec;
-  for (const auto& e : fs::directory_iterator(fs::path(KX_FIXTURES_DIR) / "bin", ec))
-    names.push_back(e.path().filename().string());
+  const fs::path bin = fs::path(KX_FIXTURES_DIR) / "bin";
+  for (const auto& e : fs::recursive_directory_iterator(bin, ec))
+    if (e.is_regular_file()) names.push_back(e.path().lexically_relative(bin).generic_string());
   std::sort(names.begin(), names.end());
   return names;
 }

@@ -75,7 +75,7 @@ TEST(SourceChoices, FromTheFlagWord) {
 TDPKModuleData Example() {
   TDPKModuleData m;
   m.FileName = "C:\\Delphi\\Pkgs\\MyPack.dpl";
-  m.LoadBase = 4194304;
+  m.ImageBase = 4194304;
   m.Description = "My own package";
   m.Requires = {"vcl30"};
   m.SourceUnits = {"UnitA", "UnitB"};
@@ -113,7 +113,7 @@ TEST(SourceFromModule, PackageNameDescriptionUsageAndBuildLines) {
 
   m = Example();
   m.Description = "Bob's 'best' pack";
-  m.LoadBase = 0x51A0BC00;
+  m.ImageBase = 0x51A0BC00;
   t = DPKTextFromModule(m, {ucBoth, bcAlways}, kHeader);
   EXPECT_NE(t.find("{$IMAGEBASE $51A0BC00}\r\n\r\n{$DESCRIPTION 'Bob''s ''best'' pack' }\r\n"
                    "{$IMPLICITBUILD ON}\r\n"),

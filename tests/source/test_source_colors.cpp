@@ -108,7 +108,7 @@ TEST(SourceColorScanner, Keywords) {
 TEST(SourceColorScanner, GeneratedSource) {
   TDPKModuleData m;
   m.FileName = "C:\\P\\mypack.dpl";
-  m.LoadBase = 0x00400000;
+  m.ImageBase = 0x00400000;
   m.Description = "Uses {braces} and 'quotes'";
   m.Requires = {"vcl30"};
   m.SourceUnits = {"Unit1"};

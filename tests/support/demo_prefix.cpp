@@ -9,11 +9,11 @@
 namespace kx::test {
 namespace fs = std::filesystem;
 
-DemoPrefixCopy::DemoPrefixCopy() {
+DemoPrefixCopy::DemoPrefixCopy(const char* fixturePrefix) {
   std::string pattern = (fs::temp_directory_path() / "kx-demo-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   root_ = pattern;
-  fs::copy(fs::path(KX_FIXTURES_DIR) / "demo-prefix", root_,
+  fs::copy(fs::path(KX_FIXTURES_DIR) / fixturePrefix, root_,
            fs::copy_options::recursive | fs::copy_options::copy_symlinks);
   scope_ = std::make_unique<ScopedSystem>(WinSystem::ForPrefix(root_));
 }

@@ -1,7 +1,8 @@
 #pragma once
-// A private copy of the demo prefix (tests/fixtures/demo-prefix) installed
-// as the current system for the lifetime of the object, so that tests may
-// change its registry and files.
+// A private copy of the demo prefix (tests/fixtures/demo-prefix), or of
+// another fixture prefix under tests/fixtures, installed as the current
+// system for the lifetime of the object, so that tests may change its
+// registry and files.
 #include <filesystem>
 #include <memory>
 
@@ -11,7 +12,7 @@ namespace kx::test {
 
 class DemoPrefixCopy {
  public:
-  DemoPrefixCopy();
+  explicit DemoPrefixCopy(const char* fixturePrefix = "demo-prefix");
   ~DemoPrefixCopy();
   DemoPrefixCopy(const DemoPrefixCopy&) = delete;
   DemoPrefixCopy& operator=(const DemoPrefixCopy&) = delete;
