@@ -105,9 +105,11 @@ unsigned DaysInMonth(unsigned y, unsigned m) {
 bool FileExists(std::string_view windowsPath) {
   const auto host = Sys().ToHost(windowsPath);
   if (!host) return false;
+  // Only a regular file is a file here: a FIFO, device or socket would
+  // block or act when a caller opens it.
   std::error_code ec;
   const auto st = fs::status(*host, ec);
-  return !ec && fs::exists(st) && !fs::is_directory(st);
+  return !ec && fs::is_regular_file(st);
 }
 
 bool DirectoryExists(std::string_view windowsPath) {

@@ -34,7 +34,8 @@ struct FindData {
   FileInformation info;
 };
 
-bool FileExists(std::string_view windowsPath);  // a file, not a folder
+// A regular file (not a folder, FIFO, device or socket).
+bool FileExists(std::string_view windowsPath);
 bool DirectoryExists(std::string_view windowsPath);
 // Information about a file or folder; nullopt when it cannot be read.
 std::optional<FileInformation> GetFileInformation(std::string_view windowsPath);
