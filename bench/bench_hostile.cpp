@@ -39,7 +39,8 @@ double PeakRssMb() {
 std::vector<uint8_t> Crafted(int count, size_t tail, uint8_t fill) {
   test::PeSpec spec;
   spec.dll = false;
-  for (int i = 0; i < count; ++i) spec.imports.push_back({"m" + std::to_string(i) + ".dll", {}, {}});
+  for (int i = 0; i < count; ++i)
+    spec.imports.push_back({"m" + std::to_string(i) + ".dll", {}, {}});
   test::PeLayout l;
   std::vector<uint8_t> b = test::BuildPe(spec, &l);
   uint32_t delta = 0;
@@ -108,11 +109,12 @@ void BM_Deploy1000Missing(benchmark::State& state) {
   test::TempPrefix prefix;
   test::PeSpec app;
   app.dll = false;
-  for (int i = 0; i < 1000; ++i) app.imports.push_back({"gone" + std::to_string(i) + ".dll", {}, {}});
+  for (int i = 0; i < 1000; ++i)
+    app.imports.push_back({"gone" + std::to_string(i) + ".dll", {}, {}});
   prefix.WriteFile("C:\\app\\many.exe", test::BuildPe(app));
   for (int d = 0; d < 500; ++d) {
-    const fs::path dir = prefix.Host("C:\\files\\d" + std::to_string(d / 25) + "\\s" +
-                                     std::to_string(d));
+    const fs::path dir =
+        prefix.Host("C:\\files\\d" + std::to_string(d / 25) + "\\s" + std::to_string(d));
     fs::create_directories(dir);
     for (int f = 0; f < 100; ++f) std::ofstream(dir / ("f" + std::to_string(f) + ".dat")) << "x";
   }

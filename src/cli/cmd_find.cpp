@@ -113,7 +113,8 @@ int RunFind(const Args& args) {
       rows.push_back(std::move(j));
       return;
     }
-    for (int c = 0; c < kFindColumnCount; ++c) std::cout << (c ? "\t" : "") << TextCell(row[size_t(c)]);
+    for (int c = 0; c < kFindColumnCount; ++c)
+      std::cout << (c ? "\t" : "") << TextCell(row[size_t(c)]);
     std::cout << std::endl;  // each file as soon as it is found
   };
   finder.Execute();

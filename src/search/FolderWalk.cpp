@@ -52,9 +52,8 @@ bool IsAscii(std::string_view s) {
 std::string Unescape(std::string_view field) {
   std::string out;
   for (size_t i = 0; i < field.size(); ++i) {
-    if (field[i] == '\\' && i + 3 < field.size() &&
-        field[i + 1] >= '0' && field[i + 1] <= '3' && field[i + 2] >= '0' && field[i + 2] <= '7' &&
-        field[i + 3] >= '0' && field[i + 3] <= '7') {
+    if (field[i] == '\\' && i + 3 < field.size() && field[i + 1] >= '0' && field[i + 1] <= '3' &&
+        field[i + 2] >= '0' && field[i + 2] <= '7' && field[i + 3] >= '0' && field[i + 3] <= '7') {
       out += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
                                (field[i + 3] - '0'));
       i += 3;
@@ -152,8 +151,10 @@ RemoteMounts ReadRemoteMounts(const fs::path& mountTable) {
     const std::string_view device = fields[2];
     const size_t colon = device.find(':');
     if (colon != std::string_view::npos) {
-      const unsigned major = static_cast<unsigned>(std::atoi(std::string(device.substr(0, colon)).c_str()));
-      const unsigned minor = static_cast<unsigned>(std::atoi(std::string(device.substr(colon + 1)).c_str()));
+      const unsigned major =
+          static_cast<unsigned>(std::atoi(std::string(device.substr(0, colon)).c_str()));
+      const unsigned minor =
+          static_cast<unsigned>(std::atoi(std::string(device.substr(colon + 1)).c_str()));
       mounts.devices.insert(makedev(major, minor));
     }
   }
@@ -265,10 +266,14 @@ void FolderWalk::List(int fd, const Folder& folder, std::vector<Folder>* subfold
         const ssize_t n = readlinkat(fd, raw, target, sizeof target - 1);
         if (n <= 0) continue;
         const fs::path to(std::string(target, static_cast<size_t>(n)));
-        const fs::path full = (to.is_absolute() ? to : fs::path(folder.host) / to).lexically_normal();
+        const fs::path full =
+            (to.is_absolute() ? to : fs::path(folder.host) / to).lexically_normal();
         std::string text = full.string();
         while (text.size() > 1 && text.back() == '/') text.pop_back();
         if (remote_.Holds(text)) continue;
+      } else if (ent->d_type == DT_UNKNOWN &&
+                 remote_.points.count(HostChild(folder.host, hostName))) {
+        continue;  // a remote mount point: never stat'ed
       }
       if (fstatat(fd, raw, &est, 0) != 0) continue;
       haveStat = true;
@@ -286,8 +291,8 @@ void FolderWalk::List(int fd, const Folder& folder, std::vector<Folder>* subfold
   if (subfolders) {
     SortByName(folders);
     for (Entry& sub : folders)
-      subfolders->push_back(
-          {folder.win + sub.name + "\\", HostChild(folder.host, sub.hostName), false, folder.rootDev});
+      subfolders->push_back({folder.win + sub.name + "\\", HostChild(folder.host, sub.hostName),
+                             false, folder.rootDev});
   }
   SortByName(files);
 }

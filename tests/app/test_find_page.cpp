@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <algorithm>
 #include <QHeaderView>
+#include <algorithm>
 #include <functional>
 #include <memory>
 

@@ -159,13 +159,14 @@ TEST(CliBounds, DataFileCommandsOnAFileThatIsNoImageExitOne) {
 // A FIFO is no file: every command that is given one ends at once instead
 // of waiting for a writer.
 TEST(CliBounds, AFifoIsNoFile) {
-  const fs::path fifo = fs::temp_directory_path() / ("kx-fifo-" + std::to_string(getpid()) + ".dpl");
+  const fs::path fifo =
+      fs::temp_directory_path() / ("kx-fifo-" + std::to_string(getpid()) + ".dpl");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"info", fifo.string()},
-           {"imports", fifo.string(), "--as-data"},
-           {"dcp", fifo.string()},
-           {"deploy", fifo.string()}})
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"info", fifo.string()},
+                                             {"imports", fifo.string(), "--as-data"},
+                                             {"dcp", fifo.string()},
+                                             {"deploy", fifo.string()}})
     EXPECT_EQ(RunCli(args).rc, 1) << args[0];
   fs::remove(fifo);
 }

@@ -1,9 +1,8 @@
 // The start-up module walk and the deployment report over the MinGW
 // fixtures: loader versus file search, cycles, letter cases, missing
 // modules, and the report lines and row texts.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,8 +16,8 @@
 #include "deploy/DeployReport.h"
 #include "deploy/StaticEXE.h"
 #include "package/PackMan.h"
-#include "platform/system.h"
 #include "platform/process.h"
+#include "platform/system.h"
 #include "search/ModuleSearch.h"
 #include "support/pe_builder.h"
 #include "support/test_system.h"
@@ -258,9 +257,11 @@ TEST(DeployAnalysis, FifosAreNoFilesAndManyMissingModulesCostOneWalkPerRoot) {
   test::PeSpec app;
   app.dll = false;
   app.imports.push_back({"kxpipe.dll", {"Go"}, {}});
-  for (int i = 0; i < 1000; ++i) app.imports.push_back({"gone" + std::to_string(i) + ".dll", {"Go"}, {}});
+  for (int i = 0; i < 1000; ++i)
+    app.imports.push_back({"gone" + std::to_string(i) + ".dll", {"Go"}, {}});
   d.prefix.WriteFile("C:\\Apps\\many.exe", test::BuildPe(app));
-  for (int i = 0; i < 30; ++i) d.prefix.WriteText("C:\\Tree\\d" + std::to_string(i) + "\\f.txt", "x");
+  for (int i = 0; i < 30; ++i)
+    d.prefix.WriteText("C:\\Tree\\d" + std::to_string(i) + "\\f.txt", "x");
 
   ReturnsAtOnce(fifo, [] {
     Strings names;

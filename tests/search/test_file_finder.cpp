@@ -221,16 +221,14 @@ TEST(FileFinder, LeavesOutForeignNamesAndRemoteMountsAndNamesFilesByTheirDrive) 
                            "pipe|.dpl", "nl\n.dpl", "net/in.dpl"})
     test::WriteBytes(h / name, {'x'});
   const fs::path mounts = prefix.Root() / "mountinfo";
-  std::ofstream(mounts)
-      << "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
-      << "90 22 0:77 / " << fs::canonical(h / "net").string()
-      << " rw,relatime shared:50 - nfs4 srv:/export rw,vers=4.2\n";
+  std::ofstream(mounts) << "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
+                        << "90 22 0:77 / " << fs::canonical(h / "net").string()
+                        << " rw,relatime shared:50 - nfs4 srv:/export rw,vers=4.2\n";
   Recorder rec({"C:\\h"});
   rec.finder.MountTable = mounts;
   EXPECT_EQ(rec.Run(), (Strings{"begin", "dir C:\\h\\", "file C:\\h\\ok.dpl", "end"}));
   rec.finder.Roots = {"C:\\h\\net"};
-  EXPECT_EQ(rec.Run(),
-            (Strings{"begin", "dir C:\\h\\net\\", "file C:\\h\\net\\in.dpl", "end"}));
+  EXPECT_EQ(rec.Run(), (Strings{"begin", "dir C:\\h\\net\\", "file C:\\h\\net\\in.dpl", "end"}));
 
   prefix.System().Drives().Map('Z', prefix.Root());
   Recorder viaZ({"Z:\\"}, "deep.dpl");
