@@ -142,6 +142,9 @@ TDeploySettings TDeployPage::Settings() {
 void TDeployPage::DeployAnalyzeBtnClick() {
   if (analyzing_) return;
   analyzing_ = true;
+  // The file the run was asked for, whatever the box says by the time the
+  // messages let through below are done.
+  const std::string app = ToCore(EXEFileNameEdit->text());
   form_.Busy = true;
   form_.ProcessMessages();
   DeployAnalyzeBtn->setEnabled(false);
@@ -161,7 +164,7 @@ void TDeployPage::DeployAnalyzeBtnClick() {
     DeploySaveReportBtn->setEnabled(named);
   };
   try {
-    RunDeployAnalysis(ToCore(EXEFileNameEdit->text()), Settings(), result);
+    RunDeployAnalysis(app, Settings(), result);
   } catch (...) {
     finish();
     throw;
