@@ -52,11 +52,12 @@ void BM_DeployWalk100Modules(benchmark::State& state) {
   TFileFinder finder;
   TDeploySettings settings;
   settings.SystemDirectory = "C:\\windows\\system32";
-  settings.FindModuleFile = [&finder](const std::string& n, std::string& p) {
-    return FindModuleFile(finder, n, p);
-  };
   size_t modules = 0;
   for (auto _ : state) {
+    TModuleSearch search(finder);  // one per analysis, as the page has it
+    settings.FindModuleFile = [&search](const std::string& n, std::string& p) {
+      return search.Find(n, p);
+    };
     TDeployResult r;
     RunDeployAnalysis("C:\\bench\\app.exe", settings, r);
     modules = r.Rows.size();

@@ -107,6 +107,8 @@ QStringList TDeployPage::ReportLines() const {
 }
 
 void TDeployPage::EXEFileNameEditButtonClick() {
+  // No run inside a run: the analysis lets window messages through.
+  if (analyzing_) return;
   const std::optional<std::string> chosen = form_.Dialogs().OpenFile(EXEOpenDialogSpec());
   if (!chosen) return;
   EXEFileNameEdit->setText(FromCore(*chosen));
@@ -114,6 +116,8 @@ void TDeployPage::EXEFileNameEditButtonClick() {
 }
 
 void TDeployPage::EXEFileNameEditChange() {
+  // The run decides the buttons when it ends.
+  if (analyzing_) return;
   const bool exists = FileExists(ToCore(EXEFileNameEdit->text()));
   DeployAnalyzeBtn->setEnabled(exists);
   DeploySaveReportBtn->setEnabled(exists);
@@ -127,13 +131,20 @@ TDeploySettings TDeployPage::Settings() {
   s.SharedPackNames = form_.SharedPackNames;
   s.StdRunTimePackages = form_.StdRunTimePackages;
   s.StdDesignTimePackages = form_.StdDesignTimePackages;
-  s.FindModuleFile = [this](const std::string& name, std::string& path) {
-    return FindModuleFile(DeployFindFile, name, path);
+  // One search for the whole run: each root is walked at most once.
+  auto search = std::make_shared<TModuleSearch>(DeployFindFile);
+  s.FindModuleFile = [search](const std::string& name, std::string& path) {
+    return search->Find(name, path);
   };
   return s;
 }
 
 void TDeployPage::DeployAnalyzeBtnClick() {
+  if (analyzing_) return;
+  analyzing_ = true;
+  // The file the run was asked for, whatever the box says by the time the
+  // messages let through below are done.
+  const std::string app = ToCore(EXEFileNameEdit->text());
   form_.Busy = true;
   form_.ProcessMessages();
   DeployAnalyzeBtn->setEnabled(false);
@@ -146,13 +157,14 @@ void TDeployPage::DeployAnalyzeBtnClick() {
   const auto finish = [this, &result] {
     for (const std::string& line : result.Report) DeployReportMemo->addItem(FromCore(line));
     form_.Busy = false;
+    analyzing_ = false;
     QApplication::restoreOverrideCursor();
     const bool named = !EXEFileNameEdit->text().isEmpty();
     DeployAnalyzeBtn->setEnabled(named);
     DeploySaveReportBtn->setEnabled(named);
   };
   try {
-    RunDeployAnalysis(ToCore(EXEFileNameEdit->text()), Settings(), result);
+    RunDeployAnalysis(app, Settings(), result);
   } catch (...) {
     finish();
     throw;

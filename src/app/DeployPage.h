@@ -24,9 +24,11 @@ class TDeployPage : public QWidget {
  public:
   explicit TDeployPage(TPackageForm& form, QWidget* parent = nullptr);
 
-  // The ellipsis: asks for the application and analyses it at once.
+  // The ellipsis: asks for the application and analyses it at once; does
+  // nothing while an analysis runs.
   void EXEFileNameEditButtonClick();
-  // Analyze and Save Report are enabled when the box names an existing file.
+  // Analyze and Save Report are enabled when the box names an existing file
+  // (left as they are while an analysis runs).
   void EXEFileNameEditChange();
   // The analysis run: Busy and the hourglass while it lasts; an error
   // reaches the caller after the report is closed and the buttons are back.
@@ -68,6 +70,7 @@ class TDeployPage : public QWidget {
 
   TPackageForm& form_;
   std::vector<TDeployRow> rows_;
+  bool analyzing_ = false;  // an analysis runs (it lets window messages through)
 };
 
 }  // namespace kx::gui

@@ -185,6 +185,7 @@ void TFindPage::RunSearch(const Request& request) {
   QApplication::setOverrideCursor(Qt::BusyCursor);
   FindPackStartStopBTN->setText(QString::fromLatin1(kFindRunningCaption));
   searchTag_ = 1;
+  SetSearchControlsInert(true);
   try {
     const TPackSearchRoots roots =
         PackSearchRoots(request.mode, request.mask, request.folder, request.stopAtFirst,
@@ -198,6 +199,7 @@ void TFindPage::RunSearch(const Request& request) {
     if (searchTag_ == 1) {
       FlushRows(true);
       searchTag_ = 0;
+      SetSearchControlsInert(false);
       FindPackStartStopBTN->setText(QString::fromLatin1(kFindIdleCaption));
       QApplication::restoreOverrideCursor();
     }
@@ -211,6 +213,17 @@ void TFindPage::StartFromControls() {
                                          FindPackSYSTEMOnlyCheck->isChecked(), folder.has_value());
   StartPackageSearch(ToCore(PackSearchMaskEdit->text()), folder.value_or(std::string()), false,
                      !AutoClearReportCheck->isChecked(), mode);
+}
+
+void TFindPage::SetSearchControlsInert(bool inert) {
+  // What the search reads stays as it was started; "Stop!" and the Find
+  // buttons of the other pages keep working. Afterwards the tree and the
+  // check boxes take the states their click handlers give them.
+  PackSearchMaskEdit->setEnabled(!inert);
+  PackSearchFilterCombo->setEnabled(!inert);
+  FindPackDelphiPath->setEnabled(!inert);
+  FindPackSYSTEMOnlyCheck->setEnabled(!inert && !FindPackDelphiPath->isChecked());
+  FindPackageShellTree->setEnabled(!inert && !FindPackSYSTEMOnlyCheck->isChecked());
 }
 
 void TFindPage::FindPackStartStopBTNClick() {
@@ -333,6 +346,7 @@ void TFindPage::FindPackageFileEndSearch() {
   QApplication::restoreOverrideCursor();
   FindPackStartStopBTN->setText(QString::fromLatin1(kFindIdleCaption));
   searchTag_ = 0;
+  SetSearchControlsInert(false);
   SmartFindStatusBar->setPanelText(0, FromCore(FindEndStatusText(FindPackageFile.FilesFound())));
   SmartFindStatusBar->setPanelText(2, FromCore(FindTotalSizeText(FindPackageFile.TotalSize())));
 }

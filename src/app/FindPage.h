@@ -96,6 +96,8 @@ class TFindPage : public QWidget {
   // The start/stop button's start: the mask box, the tree and the check boxes.
   void StartFromControls();
   void SelectFileType(int fileType);
+  // The mask, file type and folder controls while a search runs.
+  void SetSearchControlsInert(bool inert);
   // Moves the rows found so far into the list and lets messages run, at
   // most every pumpIntervalMs_ unless forced.
   void FlushRows(bool force);

@@ -2,6 +2,7 @@
 #include <iostream>
 
 #include "cli/cli.h"
+#include "cli/output.h"
 #include "dcp/DCPPage.h"
 #include "platform/formats.h"
 
@@ -9,7 +10,7 @@ namespace kx::cli {
 namespace {
 
 void PrintNode(const TDCPTreeNode& n, int level) {
-  std::cout << std::string(size_t(level) * 2, ' ') << Out(n.Text) << "\n";
+  std::cout << std::string(size_t(level) * 2, ' ') << TextCell(n.Text) << "\n";
   for (const auto& c : n.Children) PrintNode(c, level + 1);
 }
 
@@ -58,13 +59,13 @@ int RunDcp(const Args& args) {
   if (units) {
     std::cout << "Name\tDCU Offset\tDCU Size\tCode Size\tData Size\tCode Offset\tData Offset\n";
     for (const TMyDCUInfo& u : c.Units)
-      std::cout << Out(u.Name) << "\t" << HexAddress(u.DCUOffset) << "\t" << u.DCUSize << "\t"
+      std::cout << TextCell(u.Name) << "\t" << HexAddress(u.DCUOffset) << "\t" << u.DCUSize << "\t"
                 << u.CodeSize << "\t" << u.DataSize << "\t" << HexAddress(u.CodeOffset) << "\t"
                 << HexAddress(u.DataOffset) << "\n";
   } else {
     for (const auto& r : c.Roots) PrintNode(r, 0);
   }
-  for (const auto& s : c.StatusTexts) std::cout << Out(s) << "\n";
+  for (const auto& s : c.StatusTexts) std::cout << TextCell(s) << "\n";
   return 0;
 }
 

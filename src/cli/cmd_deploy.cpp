@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "cli/cli.h"
+#include "cli/output.h"
 #include "delphi3/D3_Reg.h"
 #include "delphi3/SysPackg.h"
 #include "deploy/DeployReport.h"
@@ -35,8 +36,9 @@ int RunDeploy(const Args& args) {
   AddRunTimePackages(settings.StdRunTimePackages);
   AddDesignTimePackages(settings.StdDesignTimePackages);
   TFileFinder finder;
-  settings.FindModuleFile = [&finder](const std::string& name, std::string& path) {
-    return FindModuleFile(finder, name, path);
+  TModuleSearch search(finder);
+  settings.FindModuleFile = [&search](const std::string& name, std::string& path) {
+    return search.Find(name, path);
   };
 
   TDeployResult result;
@@ -59,11 +61,11 @@ int RunDeploy(const Args& args) {
   } else if (args.Has("--modules")) {
     for (const TDeployRow& row : result.Rows) {
       for (size_t c = 0; c < row.Cells.size(); ++c)
-        std::cout << (c ? "\t" : "") << Out(row.Cells[c]);
+        std::cout << (c ? "\t" : "") << TextCell(row.Cells[c]);
       std::cout << "\n";
     }
   } else {
-    for (const std::string& line : result.Report) std::cout << Out(line) << "\n";
+    for (const std::string& line : result.Report) std::cout << TextCell(line) << "\n";
   }
 
   if (args.Has("--strict")) {

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "cli/cli.h"
+#include "cli/output.h"
 #include "delphi3/D3_Reg.h"
 #include "delphi3/SearchPath.h"
 #include "delphi3/SysPackg.h"
@@ -59,7 +60,17 @@ int RunFind(const Args& args) {
 
   SearchMode mode = smDriveRoots;
   std::string folder;
-  if (folderArg) {
+  // A folder in the mask is where to look ("C:\\Pkgs\\*.dpl" is
+  // "*.dpl --folder C:\\Pkgs"), so it cannot go with another place.
+  const std::string maskFolder = ExtractFilePath(mask);
+  if (!maskFolder.empty()) {
+    if (places > 0)
+      throw UsageError{"a MASK with a folder takes none of --folder, --system and --path"};
+    if (ExtractFileName(mask).empty())
+      throw UsageError{"no file name in MASK " + args.positional[0]};
+    mode = smFolder;
+    folder = Sys().ExpandFileName(maskFolder);
+  } else if (folderArg) {
     mode = smFolder;
     folder = WindowsPathArg(*folderArg);
     if (folder.empty()) throw UsageError{"no drive holds " + *folderArg};
@@ -91,7 +102,8 @@ int RunFind(const Args& args) {
       rows.push_back(std::move(j));
       return;
     }
-    for (int c = 0; c < kFindColumnCount; ++c) std::cout << (c ? "\t" : "") << Out(row[size_t(c)]);
+    for (int c = 0; c < kFindColumnCount; ++c)
+      std::cout << (c ? "\t" : "") << TextCell(row[size_t(c)]);
     std::cout << std::endl;  // each file as soon as it is found
   };
   finder.Execute();

@@ -25,8 +25,36 @@ Output& Output::Raw(std::string_view s) {
   return *this;
 }
 
+namespace {
+
+// Appends text as UTF-8 with every control character written as \xHH: a
+// tab or a line break inside a cell would otherwise forge cells and rows of
+// tab-separated output. One pass over the bytes; text without control
+// characters is converted in one piece.
+void AppendCell(std::string& out, std::string_view cp1252) {
+  static const char kHex[] = "0123456789ABCDEF";
+  size_t run = 0;
+  for (size_t i = 0; i < cp1252.size(); ++i) {
+    const auto c = static_cast<unsigned char>(cp1252[i]);
+    if (c >= 0x20 && c != 0x7F) continue;
+    AppendCp1252AsUtf8(out, cp1252.substr(run, i - run));
+    const char escape[] = {'\\', 'x', kHex[c >> 4], kHex[c & 0xF]};
+    out.append(escape, sizeof escape);
+    run = i + 1;
+  }
+  AppendCp1252AsUtf8(out, cp1252.substr(run));
+}
+
+}  // namespace
+
+std::string TextCell(std::string_view cp1252) {
+  std::string out;
+  AppendCell(out, cp1252);
+  return out;
+}
+
 Output& Output::Text(std::string_view cp1252) {
-  AppendCp1252AsUtf8(buf_, cp1252);
+  AppendCell(buf_, cp1252);
   if (buf_.size() >= kBlock) Drain();
   return *this;
 }

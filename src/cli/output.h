@@ -9,11 +9,17 @@
 
 namespace kx::cli {
 
+// A cell of tab-separated text: UTF-8, with every control character
+// (tab, line break, ...) written as \xHH so that it cannot forge cells or
+// rows. Files that Kestrix writes and JSON output keep their text as it is.
+std::string TextCell(std::string_view cp1252);
+
 class Output {
  public:
   // The buffer in front of stdout; Flush (or the end of main) writes it.
   static Output& Stdout();
   Output& Raw(std::string_view s);
+  // A cell of text: as TextCell.
   Output& Text(std::string_view cp1252);
   // Text as the contents of a JSON string (escaped, UTF-8).
   Output& JsonText(std::string_view cp1252);

@@ -28,9 +28,17 @@ int TMemoryMappedFileStream::Access() const {
 int TMemoryMappedFileStream::OpenFile(bool create) const {
   const auto host = Sys().ToHost(fileName_);
   if (!host) return -1;
-  if (create) return open(host->c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  // A FIFO, device or socket is never opened (opening one may block or act
+  // on the device); non-blocking in case the name changes after the check.
+  struct stat before {};
+  const bool exists = stat(host->c_str(), &before) == 0;
+  if (exists && !S_ISREG(before.st_mode)) return -1;
+  if (create)
+    return open(host->c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
+                0666);
+  if (!exists) return -1;
   static const int kFlags[] = {O_RDONLY, O_WRONLY, O_RDWR, O_RDWR};
-  const int fd = open(host->c_str(), kFlags[Access()] | O_CLOEXEC);
+  const int fd = open(host->c_str(), kFlags[Access()] | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return -1;
   // Only a regular file is a file here (a folder opens on Linux).
   struct stat st {};

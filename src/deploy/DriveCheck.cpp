@@ -1,6 +1,7 @@
 #include "deploy/DriveCheck.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include "platform/strutil.h"
 #include "platform/system.h"
@@ -21,14 +22,27 @@ bool DriveReady(const std::string& root) {
   return true;
 }
 
+bool DriveMapsHostRoot(const std::string& root) {
+  if (root.size() < 2 || root[1] != ':') return false;
+  const auto host = Sys().Drives().HostRoot(root[0]);
+  if (!host) return false;
+  struct stat drive {
+  }, hostRoot{};
+  return stat(host->c_str(), &drive) == 0 && stat("/", &hostRoot) == 0 &&
+         drive.st_dev == hostRoot.st_dev && drive.st_ino == hostRoot.st_ino;
+}
+
 void AddReadyDrives(std::vector<std::string>& roots) {
   std::vector<std::string> drives;
   GetLogicalDriveList(drives);
   // There is no critical-error dialog to suppress here: a drive that is not
-  // ready simply cannot be listed.
-  for (size_t i = 2; i < drives.size(); ++i) {
-    const std::string& root = drives[i];
-    if (!DriveReady(root)) continue;
+  // ready simply cannot be listed. A: and B: are floppy drives and never
+  // probed; a drive that maps the host's root folder holds the whole
+  // machine (every other drive included) and is searched only when it is
+  // the current drive, which the caller lists itself.
+  for (const std::string& root : drives) {
+    const char letter = static_cast<char>(root[0] & ~0x20);
+    if (letter == 'A' || letter == 'B') continue;
     bool listed = false;
     for (const std::string& r : roots) {
       if (SameText(r, root)) {
@@ -36,7 +50,8 @@ void AddReadyDrives(std::vector<std::string>& roots) {
         break;
       }
     }
-    if (!listed) roots.push_back(root);
+    if (listed || DriveMapsHostRoot(root) || !DriveReady(root)) continue;
+    roots.push_back(root);
   }
 }
 

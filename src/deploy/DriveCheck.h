@@ -14,9 +14,12 @@ void GetLogicalDriveList(std::vector<std::string>& list);
 // listed.
 bool DriveReady(const std::string& root);
 
+// Whether the drive ("Z:\") maps the host's root folder.
+bool DriveMapsHostRoot(const std::string& root);
+
 // Appends the root of every ready drive that Roots does not yet hold
-// (compared ignoring ASCII case). The first two entries of the drive list
-// are never probed or added.
+// (compared ignoring ASCII case). A: and B: (floppy drives) and a drive
+// that maps the host's root folder are never probed or added.
 void AddReadyDrives(std::vector<std::string>& roots);
 
 // Appends the search roots for a file mask: the mask's folder (the current

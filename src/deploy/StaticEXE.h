@@ -3,6 +3,7 @@
 // file's import directory lists, read from the file on disk without loading
 // it. Nothing here shows a message, writes a log line or raises: every
 // failure is the result false.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -18,15 +19,24 @@ struct TSectionHeader {
   uint32_t pointerToRawData = 0;
 };
 
-// Maps the file (a Windows file name, full or relative) read-only and
-// appends the names its import directory lists: as stored (letter case
+// A module name must end with its NUL within this many bytes, and a file
+// may import at most kMaxImportedModules distinct modules; beyond either
+// bound the file counts as damaged.
+inline constexpr size_t kMaxModuleName = 260;
+inline constexpr size_t kMaxImportedModules = 1024;
+
+// Reads the file (a Windows file name, full or relative; regular files
+// only) and appends the names its import directory lists: as stored (letter case
 // kept), in descriptor order, each once; a name equal to an entry the list
 // already holds (ASCII case ignored), also one held before the call, is not
 // appended. true when the import directory was walked to its terminating
 // descriptor; false for a missing file, a folder, an empty or unmappable
 // file, no "MZ", no "PE" signature, no import directory, an import
-// directory outside every section, or any location outside the file. On
-// false names may already hold some of the file's names.
+// directory outside every section, any location outside the file, a name
+// without its NUL within kMaxModuleName bytes, more than
+// kMaxImportedModules distinct names, or a file that shrinks or fails to
+// read during the scan. Only the header, descriptor and name bytes are
+// read. On false names may already hold some of the file's names.
 bool ReadStaticImports(const std::string& fileName, std::vector<std::string>& names);
 
 // The walk over an image whose bytes (the whole file) are view: the NT

@@ -105,9 +105,11 @@ unsigned DaysInMonth(unsigned y, unsigned m) {
 bool FileExists(std::string_view windowsPath) {
   const auto host = Sys().ToHost(windowsPath);
   if (!host) return false;
+  // Only a regular file is a file here: a FIFO, device or socket would
+  // block or act when a caller opens it.
   std::error_code ec;
   const auto st = fs::status(*host, ec);
-  return !ec && fs::exists(st) && !fs::is_directory(st);
+  return !ec && fs::is_regular_file(st);
 }
 
 bool DirectoryExists(std::string_view windowsPath) {
@@ -238,8 +240,9 @@ std::optional<FindData> FindFirstFile(std::string_view windowsPattern) {
 std::optional<std::vector<uint8_t>> ReadFileBytes(std::string_view windowsPath) {
   const auto host = Sys().ToHost(windowsPath);
   if (!host) return std::nullopt;
+  // Regular files only: opening a FIFO would wait for a writer.
   std::error_code ec;
-  if (fs::is_directory(*host, ec)) return std::nullopt;
+  if (!fs::is_regular_file(*host, ec)) return std::nullopt;
   std::ifstream in(*host, std::ios::binary);
   if (!in) return std::nullopt;
   // One read of the whole file: packages run to megabytes.

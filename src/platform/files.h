@@ -34,7 +34,8 @@ struct FindData {
   FileInformation info;
 };
 
-bool FileExists(std::string_view windowsPath);  // a file, not a folder
+// A regular file (not a folder, FIFO, device or socket).
+bool FileExists(std::string_view windowsPath);
 bool DirectoryExists(std::string_view windowsPath);
 // Information about a file or folder; nullopt when it cannot be read.
 std::optional<FileInformation> GetFileInformation(std::string_view windowsPath);
@@ -59,7 +60,7 @@ std::vector<FindData> FindFiles(std::string_view windowsPattern);
 // '?' before a '.' or at the end may match nothing).
 bool MatchesMask(std::string_view name, std::string_view mask);
 
-// Whole file contents; nullopt when it cannot be opened.
+// Whole file contents; nullopt when it cannot be opened or is no regular file.
 std::optional<std::vector<uint8_t>> ReadFileBytes(std::string_view windowsPath);
 // Create-or-replace, atomically (temporary file, flush, rename); throws
 // EFOpenError "Cannot create file %s" on failure.

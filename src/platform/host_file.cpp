@@ -8,7 +8,14 @@
 namespace kx {
 
 HostFile::HostFile(const std::filesystem::path& path) {
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Anything but a regular file is never opened: opening a FIFO waits for a
+  // writer, and opening a device may act on it. Non-blocking, in case the
+  // name was replaced by such a node since the check.
+  if (::stat(path.c_str(), &status_) != 0 || !S_ISREG(status_.st_mode)) {
+    status_ = {};
+    return;
+  }
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd_ >= 0 && (::fstat(fd_, &status_) != 0 || !S_ISREG(status_.st_mode))) {
     ::close(fd_);
     fd_ = -1;

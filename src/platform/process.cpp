@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <unordered_map>
 
 #include "platform/errors.h"
@@ -334,9 +335,21 @@ struct Process::Impl {
       } catch (const Exception&) {
         return nullptr;
       }
+      // On a host that tells letter case apart, two files may share a name
+      // ignoring case: the one loaded must be the file the name resolves to.
+      std::optional<fs::path> host;
       for (HMODULE h : order) {
         Entry* e = Find(h);
-        if (!e->rec.dataFile && SameText(e->rec.fileName, full)) return e;
+        if (e->rec.dataFile || !SameText(e->rec.fileName, full)) continue;
+        if (!host) {
+          std::error_code ec;
+          host = Sys().ToHost(full).value_or(fs::path());
+          if (!host->empty()) {
+            fs::path canon = fs::weakly_canonical(*host, ec);
+            if (!ec) host = std::move(canon);
+          }
+        }
+        if (host->empty() || e->hostPath.empty() || e->hostPath == *host) return e;
       }
       return nullptr;
     }

@@ -17,7 +17,13 @@
 //  - Because a drive may map the whole host disk (Z: -> /), every host folder
 //    is searched at most once per run (device + inode, so symbolic link
 //    loops end), kernel pseudo file systems (/proc, /sys, /dev, ...) are
-//    never entered, and folders that cannot be listed are skipped silently.
+//    never entered, nor, below a root, network and user-space mounts (told
+//    from MountTable, never by touching them), and folders that cannot be
+//    listed are skipped silently.
+//  - A folder that is a drive's root is named by that drive, whichever root
+//    led to it (Z:\home\u\.wine\drive_c\x.dpl is reported as C:\x.dpl).
+//  - Names Windows cannot have (\ : * ? " < > |, control characters) are
+//    left out, as are names without an exact Windows-1252 form.
 //
 // Events, in this order: OnBeforeExecute once; OnNewPath for every folder
 // about to be searched (it may set stop); OnAddFile for every matching file
@@ -74,6 +80,9 @@ class TFileFinder {
   NotifyFn OnEndSearch;
   ProcessMessagesFn ProcessMessages;
   std::chrono::milliseconds PumpInterval{20};
+  // The mount table (format of /proc/self/mountinfo) that tells the network
+  // and user-space mounts.
+  std::filesystem::path MountTable{"/proc/self/mountinfo"};
 
   // Runs the search to its end. Returns false without doing anything when a
   // search of this finder is already running (a handler called Execute).

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <algorithm>
 
 #include "app/DeployPage.h"
 #include "app/FindPage.h"
@@ -114,12 +115,24 @@ TEST_F(DeployPageTest, SaveReportBeforeAnyRunWritesTheHeaderAlone) {
 
 TEST_F(DeployPageTest, TheRunHoldsBusyAndAFailureStillClosesTheReport) {
   std::vector<bool> busy;
+  Page().DeployFindFile.PumpInterval = std::chrono::milliseconds(0);
+  // Typing an existing file's name or clicking the ellipsis while the run
+  // lets messages through starts nothing and enables nothing.
+  std::vector<bool> buttonsDuringRun;
   form->SetProcessMessages([&] {
     busy.push_back(form->Busy);
     form->SetActivePage(form->GenInfoTabSheet);  // refused while Busy
+    Page().EXEFileNameEdit->setText("C:\\Apps\\dephelp.dll");
+    Page().EXEFileNameEdit->button()->click();
+    // The buttons go off right after the first pump.
+    if (busy.size() > 1) buttonsDuringRun.push_back(Buttons()[0] || Buttons()[1]);
   });
-  Page().DeployFindFile.PumpInterval = std::chrono::milliseconds(0);
   Open("C:\\Apps\\deployapp.exe");
+  EXPECT_EQ(prompts.dialogs.size(), 1u);
+  EXPECT_FALSE(buttonsDuringRun.empty());
+  EXPECT_EQ(std::count(buttonsDuringRun.begin(), buttonsDuringRun.end(), true), 0);
+  EXPECT_EQ(Page().ReportLines()[2], "*** Modules needed at startup:9");
+  EXPECT_EQ(Buttons()[0], true);
   ASSERT_GE(busy.size(), 2u);  // at the start and between folders of the file search
   EXPECT_EQ(std::count(busy.begin(), busy.end(), false), 0);
   EXPECT_EQ(form->ActivePage(), form->DeployEXETabSheet);

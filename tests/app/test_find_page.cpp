@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -141,6 +142,9 @@ TEST_F(FindPageTest, EachModeSearchesItsPlaces) {
 }
 
 TEST_F(FindPageTest, AutoClearOffAppendsAndPanelCountsEveryRow) {
+  // With the window's own pump interval: rows held back between pumps all
+  // arrive by the end of the search.
+  Page().SetPumpInterval(20);
   Search("*.dpl", "C:\\Pk");
   Page().AutoClearReportCheck->click();
   Search("*.pas", "C:\\Pk");
@@ -296,15 +300,31 @@ TEST(FindPageDelphi3, FindOfALostPackageSearchesTheBareName) {
 
 TEST_F(FindPageTest, AFindWhileSearchingStopsThatSearchFirst) {
   bool findClicked = false;
+  Strings seen;
+  std::vector<bool> inert;
   pump = [&] {
-    if (Page().SearchTag() == 1 && !findClicked) {
+    for (const std::string& name : Column(0)) seen.push_back(name);
+    if (Page().SearchTag() != 1) return;
+    gui::TFindPage& p = Page();
+    inert.push_back(!p.PackSearchMaskEdit->isEnabled() && !p.PackSearchFilterCombo->isEnabled() &&
+                    !p.FindPackageShellTree->isEnabled() && !p.FindPackDelphiPath->isEnabled() &&
+                    !p.FindPackSYSTEMOnlyCheck->isEnabled() && p.FindPackStartStopBTN->isEnabled());
+    // The Find arrives while the finder is inside its walk, after the first
+    // folder listed a.dpl: the walk must end there, before Sub\b.dpl.
+    if (p.FindPackageFile.Running() && p.FindPackageListView->rowCount() > 0 && !findClicked) {
       findClicked = true;
-      Page().FindOnDrives(kFileTypeUnitSource, QStringLiteral("c.pas"));
+      p.FindOnDrives(kFileTypeUnitSource, QStringLiteral("c.pas"));
     }
   };
   Sys().SetCurrentDirectory("C:\\Pk");
   Search("*.dpl", "C:\\Pk");
   EXPECT_TRUE(findClicked);
+  EXPECT_NE(std::find(seen.begin(), seen.end(), "a.dpl"), seen.end());
+  EXPECT_EQ(std::find(seen.begin(), seen.end(), "b.dpl"), seen.end());
+  EXPECT_FALSE(inert.empty());
+  EXPECT_EQ(std::count(inert.begin(), inert.end(), false), 0);
+  EXPECT_TRUE(Page().PackSearchMaskEdit->isEnabled());
+  EXPECT_TRUE(Page().FindPackageShellTree->isEnabled());
   EXPECT_EQ(Column(0), (Strings{"c.pas"}));
   EXPECT_EQ(Page().PackSearchMaskEdit->text(), QStringLiteral("c.pas"));
   EXPECT_EQ(Caption(), "Start!");

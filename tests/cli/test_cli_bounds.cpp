@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -44,6 +45,7 @@ CliRun RunCli(const std::vector<std::string>& args) {
     dup2(null, 1);
     dup2(null, 2);
     setenv("WINEPREFIX", "/nonexistent-kx-prefix", 1);
+    alarm(60);  // a command that hangs ends here, and the test fails
     std::vector<char*> argv{const_cast<char*>(KX_CLI_PATH)};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -152,6 +154,21 @@ TEST(CliBounds, DataFileCommandsOnAFileThatIsNoImageExitOne) {
   for (const char* command : {"exports", "structure", "imports", "resources"})
     EXPECT_EQ(RunCli({command, file.string(), "--as-data"}).rc, 1) << command;
   fs::remove(file);
+}
+
+// A FIFO is no file: every command that is given one ends at once instead
+// of waiting for a writer.
+TEST(CliBounds, AFifoIsNoFile) {
+  const fs::path fifo =
+      fs::temp_directory_path() / ("kx-fifo-" + std::to_string(getpid()) + ".dpl");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"info", fifo.string()},
+                                             {"imports", fifo.string(), "--as-data"},
+                                             {"dcp", fifo.string()},
+                                             {"deploy", fifo.string()}})
+    EXPECT_EQ(RunCli(args).rc, 1) << args[0];
+  fs::remove(fifo);
 }
 
 }  // namespace

@@ -70,6 +70,13 @@ TEST(CliFind, ModesOutputAndUsage) {
   EXPECT_EQ(rows[0]["Type"], "N/A");  // not a package library
   EXPECT_EQ(rows[0]["Size"], "1");
 
+  // A folder in the mask is where to look, with its subfolders.
+  r = Find(prefix, home, {"C:\\P\\*.dpl"});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(Places(r.out), (std::vector<std::string>{"a.dpl\tC:\\P\\", "b.DPL\tC:\\P\\Sub\\"}));
+  r = Find(prefix, home, {"Sub\\*.dpl"});
+  EXPECT_EQ(Places(r.out), (std::vector<std::string>{"b.DPL\tC:\\P\\Sub\\"}));
+
   r = Find(prefix, home, {"*.none", "--folder", "C:\\P"});
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.out, "");
@@ -78,6 +85,9 @@ TEST(CliFind, ModesOutputAndUsage) {
                                               {"*.dpl", "--folder", "C:\\P", "--system"},
                                               {"*.dpl", "--path", "--system"},
                                               {"*.dpl", "--recurse"},
+                                              {"C:\\P\\*.dpl", "--folder", "C:\\P"},
+                                              {"C:\\P\\*.dpl", "--system"},
+                                              {"C:\\P\\*.dpl", "--path"},
                                               {"a", "b"}})
     EXPECT_EQ(Find(prefix, home, bad).code, 2);
 }

@@ -65,5 +65,19 @@ TEST(CliOutput, TextIsConvertedToUtf8) {
   EXPECT_EQ(out.Buffer(), "caf\xC3\xA9 \xE2\x82\xAC\t0 18446744073709551615");
 }
 
+// A control character in a cell would forge cells or rows: written as \xHH,
+// in the buffered text and in a cell given on its own; JSON keeps it.
+TEST(CliOutput, ControlCharactersInCellsAreEscaped) {
+  const std::string cell = std::string("a\tb\nc\rd\x01\x7F\xE9") + '\0' + "e";
+  const std::string escaped = "a\\x09b\\x0Ac\\x0Dd\\x01\\x7F\xC3\xA9\\x00e";
+  EXPECT_EQ(TextCell(cell), escaped);
+  Output out;
+  out.Text(cell).Raw("\t").Text("plain");
+  EXPECT_EQ(out.Buffer(), escaped + "\tplain");
+  Output json;
+  json.JsonText("a\tb");
+  EXPECT_EQ(json.Buffer(), "a\\tb");
+}
+
 }  // namespace
 }  // namespace kx::cli

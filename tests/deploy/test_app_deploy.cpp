@@ -1,15 +1,23 @@
 // The start-up module walk and the deployment report over the MinGW
 // fixtures: loader versus file search, cycles, letter cases, missing
 // modules, and the report lines and row texts.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <future>
 #include <string>
 #include <vector>
 
 #include "delphi3/SysPackg.h"
 #include "deploy/DeployReport.h"
+#include "deploy/StaticEXE.h"
+#include "package/PackMan.h"
 #include "platform/process.h"
+#include "platform/system.h"
 #include "search/ModuleSearch.h"
 #include "support/pe_builder.h"
 #include "support/test_system.h"
@@ -224,6 +232,62 @@ TEST(DeployAnalysis, ReportFileTextAndName) {
   EXPECT_EQ(text, header + "\r\none\r\n\r\ntwo\r\n");
   EXPECT_NE(header.find("C:\\a.exe"), std::string::npos);
   EXPECT_EQ(DeployReportText("C:\\a.exe", {}), header + "\r\n");
+}
+
+// Runs fn; when it has not returned within seconds (blocked opening a
+// FIFO), a writer opens the FIFO to set it free and the test fails.
+template <typename Fn>
+void ReturnsAtOnce(const fs::path& fifo, Fn fn) {
+  auto done = std::async(std::launch::async, fn);
+  if (done.wait_for(std::chrono::seconds(10)) == std::future_status::ready) return;
+  ADD_FAILURE() << "blocked on " << fifo;
+  while (done.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+    const int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) close(fd);
+  }
+}
+
+// A FIFO named as the application, as a package or as an imported module
+// is no file: every use returns at once. A program that imports 1,000
+// modules found nowhere costs one walk of each search root.
+TEST(DeployAnalysis, FifosAreNoFilesAndManyMissingModulesCostOneWalkPerRoot) {
+  DeployPrefix d;
+  const fs::path fifo = d.prefix.Host("C:\\Apps\\kxpipe.dll");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  test::PeSpec app;
+  app.dll = false;
+  app.imports.push_back({"kxpipe.dll", {"Go"}, {}});
+  for (int i = 0; i < 1000; ++i)
+    app.imports.push_back({"gone" + std::to_string(i) + ".dll", {"Go"}, {}});
+  d.prefix.WriteFile("C:\\Apps\\many.exe", test::BuildPe(app));
+  for (int i = 0; i < 30; ++i)
+    d.prefix.WriteText("C:\\Tree\\d" + std::to_string(i) + "\\f.txt", "x");
+
+  ReturnsAtOnce(fifo, [] {
+    Strings names;
+    EXPECT_FALSE(ReadStaticImports("C:\\Apps\\kxpipe.dll", names));
+    EXPECT_EQ(Sys().Proc().LoadLibrary("C:\\Apps\\kxpipe.dll"), 0u);
+    EXPECT_THROW(GetPackageKind("C:\\Apps\\kxpipe.dll"), ELoadPackage);
+  });
+  TFileFinder finder;
+  TModuleSearch search(finder);
+  d.settings.FindModuleFile = [&search](const std::string& name, std::string& path) {
+    return search.Find(name, path);
+  };
+  TDeployResult r;
+  ReturnsAtOnce(fifo, [&] {
+    RunDeployAnalysis("C:\\Apps\\kxpipe.dll", d.settings, r);
+    EXPECT_EQ(r.Rows.size(), 0u);
+    RunDeployAnalysis("C:\\Apps\\many.exe", d.settings, r);
+  });
+  EXPECT_EQ(r.Report[4], "*** Modules not found: 1001");
+  EXPECT_EQ(r.Report[6], " kxpipe.dll");
+  // C:\Apps once for the current folder, then every folder of C: once.
+  size_t folders = 1 + 1;
+  for (const auto& e : fs::recursive_directory_iterator(d.prefix.Root() / "drive_c"))
+    folders += e.is_directory() ? 1 : 0;
+  EXPECT_EQ(search.FoldersListed(), folders);
+  EXPECT_EQ(search.Walks("C:\\"), 1u);
 }
 
 }  // namespace

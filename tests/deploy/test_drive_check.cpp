@@ -28,7 +28,7 @@ struct Drives {
   }
 };
 
-TEST(DriveCheck, DriveListIsAlphabeticalAndTheFirstTwoAreNeverProbed) {
+TEST(DriveCheck, DriveListIsAlphabeticalFloppiesAndTheHostRootAreNeverProbed) {
   Drives drives;
   Strings list{"keep"};
   GetLogicalDriveList(list);
@@ -39,7 +39,9 @@ TEST(DriveCheck, DriveListIsAlphabeticalAndTheFirstTwoAreNeverProbed) {
 
   Strings roots{"d:\\"};  // already listed, in other letters
   AddReadyDrives(roots);
-  EXPECT_EQ(roots, (Strings{"d:\\", "Z:\\"}));
+  EXPECT_EQ(roots, (Strings{"d:\\", "C:\\"}));
+  EXPECT_TRUE(DriveMapsHostRoot("Z:\\"));
+  EXPECT_FALSE(DriveMapsHostRoot("C:\\"));
 }
 
 TEST(DriveCheck, SearchRootsFollowTheMaskFolderAndStopAtFirst) {
@@ -51,18 +53,20 @@ TEST(DriveCheck, SearchRootsFollowTheMaskFolderAndStopAtFirst) {
     Strings roots;
   };
   const Case cases[] = {
-      {"vcl30.dpl", true, "C:\\apps", {"C:\\apps\\", "C:\\", "D:\\", "Z:\\"}},
-      {"vcl30.dpl", false, "C:\\apps", {"C:\\", "D:\\", "Z:\\"}},
-      {"C:\\DELPHI3\\BIN\\*.dpl", true, "D:\\", {"C:\\DELPHI3\\BIN\\", "C:\\", "D:\\", "Z:\\"}},
-      {"C:\\DELPHI3\\BIN\\*.dpl", false, "D:\\", {"C:\\", "D:\\", "Z:\\"}},
+      {"vcl30.dpl", true, "C:\\apps", {"C:\\apps\\", "C:\\", "D:\\"}},
+      {"vcl30.dpl", false, "C:\\apps", {"C:\\", "D:\\"}},
+      {"C:\\DELPHI3\\BIN\\*.dpl", true, "D:\\", {"C:\\DELPHI3\\BIN\\", "C:\\", "D:\\"}},
+      {"C:\\DELPHI3\\BIN\\*.dpl", false, "D:\\", {"C:\\", "D:\\"}},
       // The current folder is a drive root: listed twice, D:\ once.
-      {"x.dll", true, "D:\\", {"D:\\", "D:\\", "Z:\\"}},
-      {"d:x.dll", true, "C:\\", {"d:\\", "d:\\", "Z:\\"}},
+      {"x.dll", true, "D:\\", {"D:\\", "D:\\", "C:\\"}},
+      {"d:x.dll", true, "C:\\", {"d:\\", "d:\\", "C:\\"}},
       {"\\\\srv\\share\\dir\\x.dpl",
        true,
        "C:\\",
-       {"\\\\srv\\share\\dir\\", "\\\\srv\\share\\", "D:\\", "Z:\\"}},
-      {"\\x.dpl", true, "C:\\", {"", "D:\\", "Z:\\"}},
+       {"\\\\srv\\share\\dir\\", "\\\\srv\\share\\", "C:\\", "D:\\"}},
+      {"\\x.dpl", true, "C:\\", {"", "C:\\", "D:\\"}},
+      // The drive of the host root is searched only as the current drive.
+      {"x.dll", true, "Z:\\tmp", {"Z:\\tmp\\", "Z:\\", "C:\\", "D:\\"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.mask);

@@ -2,9 +2,11 @@
 // file on disk, the duplicate rule, and every way a file can fail.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "deploy/StaticEXE.h"
@@ -133,6 +135,77 @@ TEST(StaticImports, EveryTruncationOfTheFixturesStaysInsideTheBytes) {
       }
     }
   }
+}
+
+// A name must end within 260 bytes and a file may import at most 1,024
+// distinct modules: beyond, the file is damaged. 1,000 descriptors naming
+// overlapping suffixes of one 400 KB string read no name at all.
+TEST(StaticImports, NameLengthAndModuleCountAreBounded) {
+  const auto many = [](int n) {
+    Strings dlls;
+    for (int i = 0; i < n; ++i) dlls.push_back("m" + std::to_string(i) + ".dll");
+    return dlls;
+  };
+  PeLayout l;
+  std::vector<uint8_t> overlapping = Image(many(1000), &l);
+  const auto& idata = SectionOf(l, l.importDir);
+  const uint32_t delta = idata.rva - idata.rawOffset;
+  const auto tail = static_cast<uint32_t>(overlapping.size());
+  overlapping.resize(tail + 400 * 1024, 'A');
+  overlapping.push_back(0);
+  for (uint32_t d = 0; d < 1000; ++d)
+    test::Put32(overlapping, l.Offset(l.importDir) + 20 * d + 12, tail + d + delta);
+
+  const struct {
+    const char* what;
+    std::vector<uint8_t> bytes;
+    bool ok;
+    size_t names;
+  } cases[] = {
+      {"a name of 259 characters", Image({std::string(259, 'n')}), true, 1},
+      {"a name of 260 characters", Image({std::string(260, 'n')}), false, 0},
+      {"1,024 modules", Image(many(1024)), true, 1024},
+      {"1,025 modules", Image(many(1025)), false, 1024},
+      {"overlapping 400 KB names", overlapping, false, 0},
+  };
+  TempPrefix prefix;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Strings direct, fromFile;
+    EXPECT_EQ(ScanImportDirectory(c.bytes, direct), c.ok);
+    EXPECT_EQ(direct.size(), c.names);
+    prefix.WriteFile("C:\\b.exe", c.bytes);
+    EXPECT_EQ(ReadStaticImports("C:\\b.exe", fromFile), c.ok);
+    EXPECT_EQ(fromFile, direct);
+  }
+}
+
+// A file cut short and written again while it is scanned: each scan gives
+// all its names or false, never a crash (a mapping would raise SIGBUS).
+TEST(StaticImports, AFileCutShortDuringTheScanGivesFalse) {
+  TempPrefix prefix;
+  Strings dlls;
+  for (int i = 0; i < 600; ++i) dlls.push_back("module" + std::to_string(i) + ".dll");
+  const std::vector<uint8_t> bytes = Image(dlls);
+  const fs::path host = prefix.WriteFile("C:\\flux.exe", bytes);
+  std::atomic<bool> stop{false};
+  std::thread cutter([&] {
+    while (!stop) {
+      fs::resize_file(host, 512);
+      test::WriteBytes(host, bytes);
+    }
+  });
+  int whole = 0;
+  for (int i = 0; i < 300; ++i) {
+    Strings names;
+    if (ReadStaticImports("C:\\flux.exe", names)) {
+      EXPECT_EQ(names, dlls);
+      ++whole;
+    }
+  }
+  stop = true;
+  cutter.join();
+  RecordProperty("whole_scans", whole);
 }
 
 }  // namespace

@@ -4,13 +4,16 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "platform/files.h"
 #include "search/FileFinder.h"
 #include "search/ModuleSearch.h"
+#include "support/pe_builder.h"
 #include "support/test_system.h"
 
 namespace kx {
@@ -203,6 +206,72 @@ TEST(FileFinder, FindModuleFileTakesTheCurrentFolderFirstAndIgnoresWildcardNames
     EXPECT_FALSE(FindModuleFile(finder, name, found));
     EXPECT_EQ(found, "unchanged");
   }
+}
+
+// Names Windows cannot have are left out; below a root no network or
+// user-space mount of the (injected) mount table is entered, but such a mount
+// given as a root is searched; a drive that maps a parent folder of C: names
+// C:'s files by C:.
+TEST(FileFinder, LeavesOutForeignNamesAndRemoteMountsAndNamesFilesByTheirDrive) {
+  Tree tree;
+  TempPrefix& prefix = tree.prefix;
+  const fs::path h = prefix.Host("C:\\h");
+  fs::create_directories(h / "net");
+  for (const char* name : {"ok.dpl", "a\tb.dpl", "x:y.dpl", "q?.dpl", "lt<.dpl", "back\\s.dpl",
+                           "pipe|.dpl", "nl\n.dpl", "net/in.dpl"})
+    test::WriteBytes(h / name, {'x'});
+  const fs::path mounts = prefix.Root() / "mountinfo";
+  std::ofstream(mounts) << "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
+                        << "90 22 0:77 / " << fs::canonical(h / "net").string()
+                        << " rw,relatime shared:50 - nfs4 srv:/export rw,vers=4.2\n";
+  Recorder rec({"C:\\h"});
+  rec.finder.MountTable = mounts;
+  EXPECT_EQ(rec.Run(), (Strings{"begin", "dir C:\\h\\", "file C:\\h\\ok.dpl", "end"}));
+  rec.finder.Roots = {"C:\\h\\net"};
+  EXPECT_EQ(rec.Run(), (Strings{"begin", "dir C:\\h\\net\\", "file C:\\h\\net\\in.dpl", "end"}));
+
+  prefix.System().Drives().Map('Z', prefix.Root());
+  Recorder viaZ({"Z:\\"}, "deep.dpl");
+  const Strings log = viaZ.Run();
+  EXPECT_NE(std::find(log.begin(), log.end(), "file C:\\t\\a\\x\\deep.dpl"), log.end());
+  for (const std::string& line : log) EXPECT_EQ(line.find("drive_c"), std::string::npos) << line;
+}
+
+// One module search for a whole analysis answers every name as a search of
+// its own would, and lists each folder of each root once, however many
+// names are looked for.
+TEST(ModuleSearch, AnswersAsASearchPerNameAndWalksEachRootOnce) {
+  Tree tree;
+  TempPrefix& prefix = tree.prefix;
+  for (const char* f : {"C:\\apps\\here.dll", "C:\\apps\\sub\\deep2.dll", "C:\\lib\\A\\twice.dll",
+                        "C:\\lib\\B\\TWICE.DLL", "C:\\lib\\B\\dot", "C:\\lib\\C\\Twice.dll"})
+    prefix.WriteText(f, "x");
+  for (int i = 0; i < 40; ++i) prefix.WriteText("C:\\many\\d" + std::to_string(i) + "\\f.txt", "x");
+  fs::create_directories(prefix.Root() / "drive_d" / "x");
+  test::WriteBytes(prefix.Root() / "drive_d" / "x" / "only_d.dll", {'x'});
+  prefix.System().Drives().Map('D', prefix.Root() / "drive_d");
+  prefix.System().SetCurrentDirectory("C:\\apps");
+
+  TFileFinder finder;
+  TModuleSearch search(finder);
+  for (const char* name : {"twice.dll", "here.dll", "DEEP2.dll", "dot.", "only_d.dll", "deep.dpl",
+                           "missing.dll", "HERE.DLL", "*.dll", "TWICE.dll"}) {
+    SCOPED_TRACE(name);
+    std::string each = "none", once = "none";
+    EXPECT_EQ(search.Find(name, once), FindModuleFile(finder, name, each));
+    EXPECT_EQ(once, each);
+  }
+  // Every folder of every root once: C:\apps (2), C:\ (all of drive_c), D:\ (2).
+  size_t folders = 2 + 1 + 2;
+  for (const auto& e : fs::recursive_directory_iterator(prefix.Root() / "drive_c"))
+    folders += e.is_directory() ? 1 : 0;
+  EXPECT_EQ(search.FoldersListed(), folders);
+  for (int i = 0; i < 1000; ++i) {
+    std::string path;
+    EXPECT_FALSE(search.Find("missing" + std::to_string(i) + ".dll", path));
+  }
+  EXPECT_EQ(search.FoldersListed(), folders);
+  for (const char* root : {"C:\\apps\\", "C:\\", "D:\\"}) EXPECT_EQ(search.Walks(root), 1u) << root;
 }
 
 }  // namespace

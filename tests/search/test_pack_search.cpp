@@ -12,6 +12,8 @@
 #include "package/PackMan.h"
 #include "platform/files.h"
 #include "platform/formats.h"
+#include "platform/process.h"
+#include "platform/system.h"
 #include "search/PackSearch.h"
 #include "support/pe_builder.h"
 #include "support/test_system.h"
@@ -209,6 +211,43 @@ TEST_F(FindRowTest, WhatCannotBeReadReadsNA) {
     EXPECT_EQ(locked[3], "PAS");
     EXPECT_EQ(locked[9], "N/A");
   }
+}
+
+// A drive that maps a parent folder of C: (here Z: -> the prefix) reaches
+// C:'s files under their C:\ names, so their Shared mark holds; two files
+// whose names differ only in letter case each give their own row, also while
+// one of them is the loaded package.
+TEST_F(FindRowTest, FilesReachedThroughAParentDriveAndCaseTwinsAreTheirOwn) {
+  const std::string sys = "C:\\windows\\system32\\";
+  WritePackage(sys + "vcl30.dpl", pfPackageModule | pfRunOnly);
+  WritePackage("C:\\Twins\\A.dpl", pfPackageModule | pfRunOnly);
+  WritePackage("C:\\Twins\\a.dpl", pfPackageModule | pfDesignOnly);
+  shared = {"C:\\windows\\system32\\vcl30.dpl"};
+  prefix.System().Drives().Map('Z', prefix.Root());
+  Sys().SetCurrentDirectory("Z:\\");
+
+  std::vector<TFindRow> rows;
+  TFileFinder finder;
+  const auto search = [&](const std::string& mask) {
+    rows.clear();
+    ConfigurePackSearch(finder, PackSearchRoots(smDriveRoots, mask, "", true, sys, ""), mask, true);
+    finder.OnAddFile = [&](const TFoundFile& f, bool&) {
+      rows.push_back(MakeFindRow(f.fileName, context, &f.hostPath));
+    };
+    finder.Execute();
+  };
+  search("vcl30.dpl");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][1], sys);
+  EXPECT_EQ(rows[0][5], "Yes");
+
+  const HMODULE loaded = Sys().Proc().LoadLibrary("C:\\Twins\\a.dpl");
+  ASSERT_NE(loaded, 0u);
+  search("a.dpl");
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0][0] + rows[0][1] + rows[0][3], "A.dplC:\\Twins\\DPLRun");
+  EXPECT_EQ(rows[1][0] + rows[1][1] + rows[1][3], "a.dplC:\\Twins\\DPLDsgn");
+  Sys().Proc().FreeLibrary(loaded);
 }
 
 TEST(PackSearchRun, StopAtFirstListsTheWholeFirstFolderAndNothingAfter) {
