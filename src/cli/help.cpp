@@ -70,8 +70,9 @@ std::vector<CommandHelp> MakeCliCommands() {
                "General Info of a package library",
                "Loads FILE as the window's load flow does and prints what the General Info page "
                "shows: file, description, usage, build, module type, package flags, size, date "
-               "and time, then one line per required package and one per contained unit with "
-               "its unit flags. Each line is a field name and its value, tab-separated.",
+               "and time, the compiler switches the package was built with (Switches, when it "
+               "carries them), then one line per required package and one per contained unit "
+               "with its unit flags. Each line is a field name and its value, tab-separated.",
                {{"FILE",
                  "a package library (.dpl, .bpl), a DLL or an EXE; the modules it requires "
                  "must be found by the loader"},
@@ -189,7 +190,9 @@ std::vector<CommandHelp> MakeCliCommands() {
        "can take long.",
        {{"MASK",
          "file names to look for, with * and ? ('*.dpl', 'vcl*.DCP'), letter case "
-         "ignored; a folder part (host or Windows) searches that folder"},
+         "ignored; a folder part (host or Windows, 'C:\\Lib\\*.dpl') searches that folder "
+         "and its subfolders, as --folder does, and cannot be combined with --folder, "
+         "--system or --path"},
         {"--folder DIR", "search DIR and its subfolders"},
         {"--system", "search the system folder only"},
         {"--path", "search the folders of the library search path only, as the window has it"},
