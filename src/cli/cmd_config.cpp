@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "cli/cli.h"
+#include "cli/output.h"
 #include "delphi3/D3_Reg.h"
 #include "delphi3/KnownPacks.h"
 #include "platform/codepage.h"
@@ -111,20 +112,22 @@ int RunConfig(const Args& args) {
     return 0;
   }
 
+  // Cells of the text output: control characters written as \xHH.
+  auto desc = [](const std::vector<std::string>& list, size_t i) {
+    return TextCell(i < list.size() ? list[i] : "");
+  };
   std::cout << "Delphi 3\t" << (installed ? "yes" : "no") << "\n";
-  std::cout << "Default Package\t" << defaultPackage << "\n";
+  std::cout << "Default Package\t" << Utf8Cell(defaultPackage) << "\n";
   for (size_t i = 0; i < std::size(kFlags); ++i)
     std::cout << kFlags[i].label << "\t" << flags[i] << "\n";
-  std::cout << "Pack. DLL Out\t" << dllOut << "\n";
-  std::cout << "Pack. DCP Out\t" << dcpOut << "\n";
-  std::cout << "Delphi Library Path\t" << libraryPath << "\n";
+  std::cout << "Pack. DLL Out\t" << Utf8Cell(dllOut) << "\n";
+  std::cout << "Pack. DCP Out\t" << Utf8Cell(dcpOut) << "\n";
+  std::cout << "Delphi Library Path\t" << Utf8Cell(libraryPath) << "\n";
   for (size_t i = 0; i < known.size(); ++i)
-    std::cout << "Known\t" << known[i] << "\t" << Out(i < knownDesc.size() ? knownDesc[i] : "")
-              << "\n";
+    std::cout << "Known\t" << Utf8Cell(known[i]) << "\t" << desc(knownDesc, i) << "\n";
   for (size_t i = 0; i < disabled.size(); ++i)
-    std::cout << "Disabled\t" << disabled[i] << "\t"
-              << Out(i < disabledDesc.size() ? disabledDesc[i] : "") << "\n";
-  for (const std::string& s : shared) std::cout << "Shared\t" << Out(s) << "\n";
+    std::cout << "Disabled\t" << Utf8Cell(disabled[i]) << "\t" << desc(disabledDesc, i) << "\n";
+  for (const std::string& s : shared) std::cout << "Shared\t" << TextCell(s) << "\n";
   return 0;
 }
 

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "cli/cli.h"
+#include "cli/output.h"
 #include "delphi3/D3_Reg.h"
 #include "delphi3/KnownPacks.h"
 #include "delphi3/SearchPath.h"
@@ -84,7 +85,7 @@ int RunKnown(const Args& args) {
     }
     for (int i = 0; i < static_cast<int>(list.Rows.size()); ++i) {
       for (int c = 0; c < kKnownPackColumnCount; ++c)
-        std::cout << (c ? "\t" : "") << Utf16ToUtf8(list.CellText(i, c));
+        std::cout << (c ? "\t" : "") << Utf8Cell(Utf16ToUtf8(list.CellText(i, c)));
       std::cout << "\n";
     }
     return 0;
@@ -97,7 +98,7 @@ int RunKnown(const Args& args) {
       for (const auto& f : findings) j.push_back({{"package", J(f.package)}, {"text", J(f.text)}});
       PrintJson(j);
     } else {
-      for (const auto& f : findings) std::cout << Out(f.text) << "\n";
+      for (const auto& f : findings) std::cout << TextCell(f.text) << "\n";
     }
     return findings.empty() && !prompts.failed ? 0 : 1;
   }

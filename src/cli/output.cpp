@@ -30,19 +30,24 @@ namespace {
 // Appends text as UTF-8 with every control character written as \xHH: a
 // tab or a line break inside a cell would otherwise forge cells and rows of
 // tab-separated output. One pass over the bytes; text without control
-// characters is converted in one piece.
-void AppendCell(std::string& out, std::string_view cp1252) {
+// characters is appended in one piece by appendRun (which converts it).
+template <typename AppendRun>
+void AppendEscaped(std::string& out, std::string_view text, AppendRun appendRun) {
   static const char kHex[] = "0123456789ABCDEF";
   size_t run = 0;
-  for (size_t i = 0; i < cp1252.size(); ++i) {
-    const auto c = static_cast<unsigned char>(cp1252[i]);
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
     if (c >= 0x20 && c != 0x7F) continue;
-    AppendCp1252AsUtf8(out, cp1252.substr(run, i - run));
+    appendRun(out, text.substr(run, i - run));
     const char escape[] = {'\\', 'x', kHex[c >> 4], kHex[c & 0xF]};
     out.append(escape, sizeof escape);
     run = i + 1;
   }
-  AppendCp1252AsUtf8(out, cp1252.substr(run));
+  appendRun(out, text.substr(run));
+}
+
+void AppendCell(std::string& out, std::string_view cp1252) {
+  AppendEscaped(out, cp1252, AppendCp1252AsUtf8);
 }
 
 }  // namespace
@@ -50,6 +55,12 @@ void AppendCell(std::string& out, std::string_view cp1252) {
 std::string TextCell(std::string_view cp1252) {
   std::string out;
   AppendCell(out, cp1252);
+  return out;
+}
+
+std::string Utf8Cell(std::string_view utf8) {
+  std::string out;
+  AppendEscaped(out, utf8, [](std::string& o, std::string_view run) { o.append(run); });
   return out;
 }
 

@@ -13,6 +13,8 @@ namespace kx::cli {
 // (tab, line break, ...) written as \xHH so that it cannot forge cells or
 // rows. Files that Kestrix writes and JSON output keep their text as it is.
 std::string TextCell(std::string_view cp1252);
+// The same for text that is UTF-8 already (registry texts kept as stored).
+std::string Utf8Cell(std::string_view utf8);
 
 class Output {
  public:

@@ -74,6 +74,10 @@ TEST(CliOutput, ControlCharactersInCellsAreEscaped) {
   Output out;
   out.Text(cell).Raw("\t").Text("plain");
   EXPECT_EQ(out.Buffer(), escaped + "\tplain");
+  // Registry texts kept as stored are UTF-8 already: only the control
+  // characters change, multi-byte characters pass through.
+  EXPECT_EQ(Utf8Cell("C:\\\xE5\xBC\x80\xE5\x8F\x91\tx\n.dpl"),
+            "C:\\\xE5\xBC\x80\xE5\x8F\x91\\x09x\\x0A.dpl");
   Output json;
   json.JsonText("a\tb");
   EXPECT_EQ(json.Buffer(), "a\\tb");
