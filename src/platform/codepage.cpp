@@ -76,47 +76,46 @@ std::u16string Cp1252ToUtf16(std::string_view text) {
   return out;
 }
 
+namespace {
+
+// Decodes the UTF-8 sequence at utf8[i]: its length, with its code point in
+// cp; 0 for a malformed sequence (the caller replaces its lead byte and
+// goes on at the next byte).
+size_t DecodeUtf8(std::string_view utf8, size_t i, uint32_t& cp) {
+  const auto b = static_cast<unsigned char>(utf8[i]);
+  if (b < 0x80) {
+    cp = b;
+    return 1;
+  }
+  size_t len = 0;
+  uint32_t min = 0;
+  if (b >= 0xC2 && b <= 0xDF) {
+    len = 2, cp = b & 0x1F, min = 0x80;
+  } else if (b >= 0xE0 && b <= 0xEF) {
+    len = 3, cp = b & 0x0F, min = 0x800;
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    len = 4, cp = b & 0x07, min = 0x10000;
+  }
+  if (len == 0 || i + len > utf8.size()) return 0;
+  for (size_t k = 1; k < len; ++k) {
+    const auto c = static_cast<unsigned char>(utf8[i + k]);
+    if ((c & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (c & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return len;
+}
+
+}  // namespace
+
 std::string Utf8ToCp1252(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
-  size_t i = 0;
-  const size_t n = utf8.size();
-  while (i < n) {
-    const auto b = static_cast<unsigned char>(utf8[i]);
-    if (b < 0x80) {
-      out += static_cast<char>(b);
-      ++i;
-      continue;
-    }
-    size_t len = 0;
+  for (size_t i = 0; i < utf8.size();) {
     uint32_t cp = 0;
-    uint32_t min = 0;
-    if (b >= 0xC2 && b <= 0xDF) {
-      len = 2, cp = b & 0x1F, min = 0x80;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      len = 3, cp = b & 0x0F, min = 0x800;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      len = 4, cp = b & 0x07, min = 0x10000;
-    }
-    // A malformed sequence gives one '?' for its lead byte; decoding goes on
-    // at the next byte.
-    bool ok = len != 0 && i + len <= n;
-    for (size_t k = 1; ok && k < len; ++k) {
-      const auto c = static_cast<unsigned char>(utf8[i + k]);
-      if ((c & 0xC0) != 0x80) {
-        ok = false;
-      } else {
-        cp = (cp << 6) | (c & 0x3F);
-      }
-    }
-    if (ok && (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) ok = false;
-    if (!ok) {
-      out += '?';
-      ++i;
-      continue;
-    }
-    out += CodePointToByte(cp);
-    i += len;
+    const size_t len = DecodeUtf8(utf8, i, cp);
+    out += len ? CodePointToByte(cp) : '?';
+    i += len ? len : 1;
   }
   return out;
 }
@@ -151,40 +150,17 @@ std::u16string Utf16LeText(std::span<const uint8_t> bytes) {
 std::u16string Utf8ToUtf16(std::string_view utf8) {
   std::u16string out;
   out.reserve(utf8.size());
-  size_t i = 0;
-  const size_t n = utf8.size();
-  while (i < n) {
-    const auto b = static_cast<unsigned char>(utf8[i]);
-    size_t len = 1;
-    uint32_t cp = b, min = 0;
-    if (b >= 0xC2 && b <= 0xDF) {
-      len = 2, cp = b & 0x1F, min = 0x80;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      len = 3, cp = b & 0x0F, min = 0x800;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      len = 4, cp = b & 0x07, min = 0x10000;
-    } else if (b >= 0x80) {
-      len = 0;
-    }
-    bool ok = len != 0 && i + len <= n;
-    for (size_t k = 1; ok && k < len; ++k) {
-      const auto c = static_cast<unsigned char>(utf8[i + k]);
-      if ((c & 0xC0) != 0x80) ok = false;
-      cp = (cp << 6) | (c & 0x3F);
-    }
-    if (ok && (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) ok = false;
-    if (!ok) {
-      out += u'\uFFFD';
-      ++i;
-      continue;
-    }
+  for (size_t i = 0; i < utf8.size();) {
+    uint32_t cp = 0xFFFD;
+    const size_t len = DecodeUtf8(utf8, i, cp);
+    if (!len) cp = 0xFFFD;
     if (cp >= 0x10000) {
       out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
       out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
     } else {
       out += static_cast<char16_t>(cp);
     }
-    i += len;
+    i += len ? len : 1;
   }
   return out;
 }

@@ -41,6 +41,10 @@ TEST(CodePage, MalformedUtf8NeverSwallowsFollowingText) {
   EXPECT_EQ(Utf8ToCp1252("\xC0\xAF"), "??");         // overlong form
   EXPECT_EQ(Utf8ToCp1252("\xED\xA0\x80z"), "???z");  // encoded surrogate
   EXPECT_EQ(Utf8ToCp1252("\xFF"), "?");
+  // The lossless pair: every character kept, a malformed lead byte U+FFFD.
+  const std::string text = "C:\\\u5F00\u53D1\\\u0416 \U0001F600.dpl";
+  EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(text)), text);
+  EXPECT_EQ(Utf8ToUtf16("a\xC3(\xF0\x9F\x98\x80"), u"a\uFFFD(\U0001F600");
 }
 
 TEST(StrUtil, CaseFoldingTouchesAsciiLettersOnly) {
