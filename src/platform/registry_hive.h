@@ -124,7 +124,6 @@ class RegistryHive {
   struct Section {
     uint32_t begin = 0;   // the header line in source_ (file sections)
     uint32_t nameAt = 0;  // the first byte after its '['
-    mutable int open = -1;  // index into opened_ once its lines are known
   };
   struct OpenedSection {
     std::vector<Line> lines;
@@ -174,7 +173,8 @@ class RegistryHive {
   std::vector<Section> sections_;   // in file order, added ones last
   size_t fileSections_ = 0;         // how many come from source_
   std::vector<std::string> owned_;  // texts of changed and added lines
-  mutable std::deque<OpenedSection> opened_;
+  // The sections whose lines are known, by index into sections_.
+  mutable std::unordered_map<int, OpenedSection> opened_;
   // Decoded values; a deque keeps the pointers handed out valid as it grows.
   mutable std::deque<RegValue> values_;
   mutable std::unordered_map<std::u16string, PathInfo> paths_;  // folded path -> scan result
