@@ -309,27 +309,23 @@ uint64_t NowFileTime() {
 
 namespace {
 
-void FoldInPlace(char16_t* units, size_t count) {
-  for (char16_t& c : std::span<char16_t>(units, count)) {
-    if (c >= u'a' && c <= u'z') {
-      c -= 32;
-    } else if (c >= 0xE0 && c <= 0xFE && c != 0xF7) {
-      c -= 32;
-    } else if (c == 0xFF) {
-      c = 0x178;
-    } else if (c >= 0x100 && c <= 0x17F) {
-      // Latin Extended-A pairs upper/lower as even/odd, shifted in two runs.
-      if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) {
-        if ((c & 1) == 0) --c;
-      } else if (c != 0x138 && c != 0x149 && c != 0x17F && (c & 1) == 1) {
-        --c;
-      }
-    } else if ((c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) || (c >= 0x430 && c <= 0x44F)) {
-      c -= 32;
-    } else if (c >= 0x450 && c <= 0x45F) {
-      c -= 80;
-    }
+char16_t FoldUnit(char16_t c) {
+  if (c >= u'a' && c <= u'z') return c - 32;
+  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 32;
+  if (c == 0xFF) return 0x178;
+  if (c >= 0x100 && c <= 0x17F) {
+    // Latin Extended-A pairs upper/lower as even/odd, shifted in two runs.
+    if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return (c & 1) == 0 ? c - 1 : c;
+    if (c != 0x138 && c != 0x149 && c != 0x17F && (c & 1) == 1) return c - 1;
+    return c;
   }
+  if ((c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) || (c >= 0x430 && c <= 0x44F)) return c - 32;
+  if (c >= 0x450 && c <= 0x45F) return c - 80;
+  return c;
+}
+
+void FoldInPlace(char16_t* units, size_t count) {
+  for (char16_t& c : std::span<char16_t>(units, count)) c = FoldUnit(c);
 }
 
 }  // namespace
@@ -497,6 +493,126 @@ hex:
   return v;
 }
 
+namespace {
+
+size_t LineEnd(std::string_view text, size_t from) {
+  return std::min(text.find('\n', from), text.size());
+}
+
+// Past the ']' that ends a key header's name in s (the text after '['), or
+// npos when there is none. A ']' after an odd run of backslashes is escaped
+// (the escape decoder pairs every backslash with the character after it).
+size_t HeaderNameEnd(std::string_view s) {
+  for (size_t from = 0;;) {
+    const size_t at = s.find(']', from);
+    if (at == std::string_view::npos) return at;
+    size_t run = 0;
+    while (run < at && s[at - 1 - run] == '\\') ++run;
+    if (run % 2 == 0) return at + 1;
+    from = at + 1;
+  }
+}
+
+// The path a key header names (s: the text after '['), its levels joined
+// with '\' and empty ones left out ("a\\\\b" is a\b).
+std::u16string HeaderPath(std::string_view s) {
+  std::u16string name;
+  bool levelStart = true;
+  const auto add = [&](char16_t c) {
+    if (c == u'\\') {
+      levelStart = true;
+      return;
+    }
+    if (levelStart && !name.empty()) name += u'\\';
+    levelStart = false;
+    name += c;
+  };
+  // Most headers are plain ASCII whose only escape is "\\".
+  for (size_t k = 0; k < s.size(); ++k) {
+    const auto u = static_cast<uint8_t>(s[k]);
+    if (u == ']') return name;
+    if (u >= 0x80 || (u == '\\' && (k + 1 >= s.size() || s[k + 1] != '\\'))) break;
+    if (u == '\\') ++k;
+    add(static_cast<char16_t>(u));
+  }
+  std::u16string decoded;
+  ParseEscaped(s, ']', decoded);
+  name.clear();
+  levelStart = true;
+  for (char16_t c : decoded) add(c);
+  return name;
+}
+
+// Where the value item whose first line is text[pos, end) ends (line: that
+// line trimmed): hex data goes on over the next lines while a line ends in
+// '\'.
+size_t ValueEnd(std::string_view text, size_t pos, size_t end, std::string_view line) {
+  const std::string_view first = TrimRight(text.substr(pos, end - pos));
+  if (first.empty() || first.back() != '\\') return end;
+  const auto start = ScanDataStart(line);
+  if (!start || !StartsWith(line.substr(*start), "hex")) return end;
+  size_t lastStart = pos, lastEnd = end;
+  while (lastEnd + 1 < text.size()) {
+    const std::string_view last = TrimRight(text.substr(lastStart, lastEnd - lastStart));
+    if (last.empty() || last.back() != '\\') break;
+    lastStart = lastEnd + 1;
+    lastEnd = LineEnd(text, lastStart);
+  }
+  return lastEnd;
+}
+
+// Compares a key header's path, fed unit by unit as decoded (separators not
+// yet collapsed), with a folded path: how many leading levels agree, and
+// whether the header names exactly that many levels.
+class PathMatcher {
+ public:
+  explicit PathMatcher(std::u16string_view folded) : path_(folded) {}
+  // False once the rest of the header cannot change the result.
+  bool Feed(char16_t c) {
+    if (c == u'\\') {
+      if (inLevel_) boundary_ = true;
+      inLevel_ = false;
+      return true;
+    }
+    if (boundary_) {
+      // The header goes on to another level: the one it ended agrees when
+      // the path ends its level there too.
+      boundary_ = false;
+      if (j_ == path_.size()) {
+        ++matched;
+        return false;  // deeper than the path
+      }
+      if (path_[j_] != u'\\') return false;
+      ++matched;
+      ++j_;
+    }
+    inLevel_ = true;
+    any_ = true;
+    const char16_t folded = c < 0x80 ? (c >= u'a' && c <= u'z' ? c - 32 : c) : FoldUnit(c);
+    if (j_ == path_.size() || path_[j_] != folded) return false;
+    ++j_;
+    return true;
+  }
+  void Finish() {
+    if (!any_) {
+      exact = true;  // no level at all: the root
+    } else if (j_ == path_.size() || path_[j_] == u'\\') {
+      ++matched;
+      exact = true;
+    }
+  }
+
+  size_t matched = 0;
+  bool exact = false;
+
+ private:
+  std::u16string_view path_;
+  size_t j_ = 0;
+  bool inLevel_ = false, boundary_ = false, any_ = false;
+};
+
+}  // namespace
+
 RegistryHive RegistryHive::Parse(std::string_view text) {
   return Parse(std::make_shared<const std::string>(text));
 }
@@ -508,310 +624,252 @@ RegistryHive RegistryHive::Parse(std::shared_ptr<const std::string> source) {
   h.source_ = std::move(source);
   // Lines are addressed with 32-bit offsets.
   if (text.size() >= UINT32_MAX) throw ERegistryException("The registry file is too large");
-  const auto lineEnd = [&](size_t from) { return std::min(text.find('\n', from), text.size()); };
-  if (StripCr(text.substr(0, lineEnd(0))) != kSignature)
+  if (StripCr(text.substr(0, LineEnd(text, 0))) != kSignature)
     throw ERegistryException("Not a Wine registry file");
-  h.crlf_ = text.substr(0, lineEnd(0)).ends_with('\r');
+  h.crlf_ = text.substr(0, LineEnd(text, 0)).ends_with('\r');
   h.finalEol_ = text.ends_with('\n');
 
-  h.items_.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
-  // Key paths take at most the bytes of their headers; pages never written
-  // are never touched.
-  h.names_.reserve(text.size() / 2);
-  h.folded_.reserve(text.size() / 2);
-  std::u16string name;
-  int current = -1;
+  // One pass that only looks at the start (and for values the end) of each
+  // line: where the key headers are. A hex value's continuation lines are
+  // skipped, since they belong to the value whatever they hold. Room for
+  // about one header in 128 bytes (Wine's files hold one in 190) is set
+  // aside, so the list is rarely copied; pages never written cost nothing.
+  h.sections_.reserve(text.size() / 128 + 16);
   for (size_t pos = 0; pos < text.size();) {
-    const size_t end = lineEnd(pos);
+    const size_t end = LineEnd(text, pos);
     const std::string_view raw = text.substr(pos, end - pos);
-    Item item;
-    item.begin = static_cast<uint32_t>(pos);
-    item.size = static_cast<uint32_t>(raw.size());
-    item.key = current;
     size_t next = end + 1;
     const std::string_view line = TrimLeft(StripCr(raw));
-    if (pos == 0) {
-      // The signature line.
+    if (pos == 0 || line.empty()) {
+      // The signature line, or a blank one.
+    } else if (line[0] == '[') {
+      if (HeaderNameEnd(line.substr(1)) != std::string_view::npos)
+        h.sections_.push_back(Section{static_cast<uint32_t>(pos),
+                                      static_cast<uint32_t>(pos + (line.data() - raw.data()) + 1)});
+    } else if (line[0] == '@' || line[0] == '"') {
+      if (!h.sections_.empty()) next = ValueEnd(text, pos, end, line) + 1;
     } else if (StartsWith(line, kRelativeTo)) {
       std::u16string root;
       std::string_view rest = line.substr(std::string_view(kRelativeTo).size());
       std::string quoted = std::string(rest) + '\n';
       if (ParseEscaped(quoted, '\n', root)) h.root_ = SplitKeyName(root);
-    } else if (!line.empty() && line[0] == '[') {
-      // The path goes straight into the arenas, its empty levels left out
-      // ("a\\\\b" is a\b).
-      const size_t at = h.names_.size();
-      // The decoded path is never longer than its header.
-      const std::string_view s = line.substr(1);
-      name.resize(s.size());
-      size_t length = 0;
-      bool levelStart = true;
-      const auto addUnit = [&](char16_t c) {
-        if (c == u'\\') {
-          levelStart = true;
-          return;
-        }
-        if (levelStart && length > 0) name[length++] = u'\\';
-        levelStart = false;
-        name[length++] = c;
-      };
-      std::optional<size_t> n;
-      // Most headers are plain ASCII whose only escape is "\\".
-      size_t k = 0;
-      bool plain = true;
-      for (; k < s.size() && s[k] != ']'; ++k) {
-        const auto u = static_cast<uint8_t>(s[k]);
-        if (u >= 0x80 || (u == '\\' && (k + 1 >= s.size() || s[k + 1] != '\\'))) {
-          plain = false;
-          break;
-        }
-        if (u == '\\') ++k;
-        addUnit(static_cast<char16_t>(u));
-      }
-      if (plain && k < s.size()) {
-        n = k + 1;
-      } else {
-        std::u16string decoded;
-        n = ParseEscaped(s, ']', decoded);
-        length = 0;
-        levelStart = true;
-        name.resize(std::max(name.size(), decoded.size()));
-        if (n)
-          for (char16_t c : decoded) addUnit(c);
-      }
-      if (n) {
-        const std::u16string_view path(name.data(), length);
-        h.names_ += path;
-        h.folded_ += path;
-        FoldInPlace(h.folded_.data() + at, length);
-        Key key;
-        key.at = at;
-        key.length = length;
-        h.keys_.push_back(key);
-        const int added = static_cast<int>(h.keys_.size() - 1);
-        const auto [slot, fresh] =
-            h.Emplace(h.sectionIndex_, Slot{added, 0, static_cast<uint32_t>(length), 0});
-        if (fresh) {
-          current = added;
-          h.keys_[added].first = h.items_.size();
-        } else {
-          // Another section of a key seen before: it adds to that key.
-          current = slot->key;
-          h.keys_[current].split = true;
-          h.keys_.pop_back();
-          h.names_.resize(at);
-          h.folded_.resize(at);
-        }
-        item.kind = LineKind::Header;
-        item.key = current;
-        item.nameEnd = static_cast<uint32_t>((line.data() - raw.data()) + 1 + *n);
-      } else {
-        h.names_.resize(at);
-      }
-    } else if (current >= 0 && !line.empty() && (line[0] == '@' || line[0] == '"')) {
-      // Hex data may continue over several lines ending in '\'. The value
-      // itself is decoded when its key is first used.
-      size_t lastStart = pos, lastEnd = end;
-      if (auto start = ScanDataStart(line); start && StartsWith(line.substr(*start), "hex")) {
-        while (lastEnd + 1 < text.size()) {
-          const std::string_view last = TrimRight(text.substr(lastStart, lastEnd - lastStart));
-          if (last.empty() || last.back() != '\\') break;
-          lastStart = lastEnd + 1;
-          lastEnd = lineEnd(lastStart);
-        }
-      }
-      item.size = static_cast<uint32_t>(lastEnd - pos);
-      item.kind = LineKind::Value;
-      h.keys_[current].decoded = false;
-      next = lastEnd + 1;
-    } else if (current >= 0 && StartsWith(line, "#time=")) {
-      item.kind = LineKind::Time;
-    } else if (current >= 0 && TrimRight(line) == "#link") {
-      item.kind = LineKind::Link;
-      h.keys_[current].link = true;
     }
-    h.items_.push_back(item);
-    if (current >= 0) h.keys_[current].end = h.items_.size();
     pos = next;
   }
-  h.Reindex();
+  h.fileSections_ = h.sections_.size();
   return h;
 }
 
-std::string_view RegistryHive::TextOf(const Item& item) const {
-  if (item.owned) return owned_[item.begin];
-  return std::string_view(*source_).substr(item.begin, item.size);
+std::string_view RegistryHive::TextOf(const Line& line) const {
+  if (line.owned) return owned_[line.begin];
+  return std::string_view(*source_).substr(line.begin, line.size);
 }
 
-void RegistryHive::SetText(Item& item, std::string text) {
-  if (!item.owned) {
-    item.owned = true;
-    item.begin = owned_.size();
+void RegistryHive::SetText(Line& line, std::string text) {
+  if (!line.owned) {
+    line.owned = true;
+    line.begin = owned_.size();
     owned_.emplace_back();
   }
-  item.size = text.size();
-  owned_[item.begin] = std::move(text);
+  line.size = text.size();
+  owned_[line.begin] = std::move(text);
 }
 
-std::pair<size_t, size_t> RegistryHive::ItemRange(int k) const {
-  if (rangesMoved_ || keys_[k].split) return {0, items_.size()};
-  return {keys_[k].first, std::min(keys_[k].end, items_.size())};
+std::string_view RegistryHive::RangeOf(int s) const {
+  const size_t end =
+      static_cast<size_t>(s) + 1 < fileSections_ ? sections_[s + 1].begin : source_->size();
+  return std::string_view(*source_).substr(sections_[s].begin, end - sections_[s].begin);
 }
 
-void RegistryHive::DecodeValues(int k) const {
-  if (k < 0 || keys_[k].decoded) return;
-  std::lock_guard<std::mutex> lock(decodeLock_.mutex);
-  if (keys_[k].decoded) return;
-  // Folded value name -> the item that sets it; a later line of the same
-  // name shadows the earlier one.
-  std::unordered_map<std::u16string, size_t> seen;
-  const auto [from, to] = ItemRange(k);
-  for (size_t i = from; i < to; ++i) {
-    const Item& item = items_[i];
-    if (item.key != k || item.kind != LineKind::Value || item.value >= 0) continue;
-    const std::string_view raw = TextOf(item);
-    const size_t firstEnd = std::min(raw.find('\n'), raw.size());
-    const std::string_view first = TrimLeft(StripCr(raw.substr(0, firstEnd)));
-    std::optional<RegValue> v;
-    if (firstEnd == raw.size()) {
-      v = ParseValue(first);
-    } else {
-      std::string joined(first);
-      joined += raw.substr(firstEnd);
-      v = ParseValue(joined);
+std::u16string RegistryHive::NameOf(int s) const {
+  if (Added(s)) return opened_.at(s).name;
+  const std::string_view text = *source_;
+  const size_t at = sections_[s].nameAt;
+  return HeaderPath(text.substr(at, LineEnd(text, at) - at));
+}
+
+RegistryHive::OpenedSection& RegistryHive::Open(int s) const {
+  if (auto it = opened_.find(s); it != opened_.end()) return it->second;
+  OpenedSection opened;
+  const std::string_view text = *source_;
+  const std::string_view range = RangeOf(s);
+  const size_t from = sections_[s].begin, to = from + range.size();
+  for (size_t pos = from; pos < to;) {
+    const size_t end = std::min(LineEnd(text, pos), to);
+    const std::string_view raw = text.substr(pos, end - pos);
+    const std::string_view line = TrimLeft(StripCr(raw));
+    Line item;
+    item.begin = static_cast<uint32_t>(pos);
+    item.size = static_cast<uint32_t>(raw.size());
+    size_t next = end + 1;
+    if (pos == from) {
+      item.kind = LineKind::Header;
+      item.nameEnd =
+          static_cast<uint32_t>((line.data() - raw.data()) + 1 + HeaderNameEnd(line.substr(1)));
+    } else if (!line.empty() && (line[0] == '@' || line[0] == '"')) {
+      // The value itself is decoded when its key's values are first used.
+      const size_t last = ValueEnd(text, pos, end, line);
+      item.kind = LineKind::Value;
+      item.size = static_cast<uint32_t>(last - pos);
+      next = last + 1;
+    } else if (StartsWith(line, "#time=")) {
+      item.kind = LineKind::Time;
+    } else if (TrimRight(line) == "#link") {
+      item.kind = LineKind::Link;
     }
-    if (!v) {
-      item.kind = LineKind::Other;
-      continue;
-    }
-    item.value = static_cast<int>(values_.size());
-    values_.push_back(std::move(*v));
-    auto [it, fresh] = seen.try_emplace(FoldRegName(values_.back().name), i);
-    if (!fresh) {
-      items_[it->second].shadowed = true;
-      it->second = i;
-    }
+    opened.lines.push_back(item);
+    pos = next;
   }
-  keys_[k].decoded = true;
+  return opened_.emplace(s, std::move(opened)).first->second;
+}
+
+void RegistryHive::DecodeValues(const std::vector<int>& sections) const {
+  bool done = true;
+  for (int s : sections) done = Open(s).decoded && done;
+  if (done) return;
+  // Folded value name -> the line that sets it; a later line of the same
+  // name shadows the earlier one, in this section or an earlier one.
+  std::unordered_map<std::u16string, Line*> seen;
+  for (int s : sections) {
+    OpenedSection& opened = Open(s);
+    for (Line& line : opened.lines) {
+      if (line.kind != LineKind::Value) continue;
+      if (line.value < 0) {
+        const std::string_view raw = TextOf(line);
+        const size_t firstEnd = std::min(raw.find('\n'), raw.size());
+        const std::string_view first = TrimLeft(StripCr(raw.substr(0, firstEnd)));
+        std::optional<RegValue> v;
+        if (firstEnd == raw.size()) {
+          v = ParseValue(first);
+        } else {
+          std::string joined(first);
+          joined += raw.substr(firstEnd);
+          v = ParseValue(joined);
+        }
+        if (!v) {
+          line.kind = LineKind::Other;
+          continue;
+        }
+        line.value = static_cast<int>(values_.size());
+        values_.push_back(std::move(*v));
+      }
+      line.shadowed = false;
+      auto [it, fresh] = seen.try_emplace(FoldRegName(values_[line.value].name), &line);
+      if (!fresh) {
+        it->second->shadowed = true;
+        it->second = &line;
+      }
+    }
+    opened.decoded = true;
+  }
 }
 
 std::string RegistryHive::Serialize() const {
-  size_t total = items_.size();
-  for (const Item& item : items_) total += item.size;
+  std::lock_guard<std::mutex> lock(lock_.mutex);
+  const std::string_view text = *source_;
   std::string out;
-  out.reserve(total);
-  for (size_t i = 0; i < items_.size(); ++i) {
-    if (i) out += '\n';
-    out += TextOf(items_[i]);
+  out.reserve(text.size() + 256);
+  bool any = false;
+  // Lines joined with '\n': a range of untouched lines goes out as it is,
+  // less the line end that separates it from what follows.
+  const auto add = [&](std::string_view lines) {
+    if (any) out += '\n';
+    out += lines;
+    any = true;
+  };
+  const auto addRange = [&](std::string_view range) {
+    if (range.ends_with('\n')) range.remove_suffix(1);
+    add(range);
+  };
+  if (!text.empty()) addRange(text.substr(0, fileSections_ ? sections_[0].begin : text.size()));
+  for (size_t s = 0; s < sections_.size(); ++s) {
+    const auto it = opened_.find(static_cast<int>(s));
+    if (it == opened_.end()) {
+      addRange(RangeOf(static_cast<int>(s)));
+      continue;
+    }
+    for (const Line& line : it->second.lines) add(TextOf(line));
   }
-  if (finalEol_ && !items_.empty()) out += '\n';
+  if (finalEol_ && any) out += '\n';
   return out;
 }
 
-RegKeyPath RegistryHive::PathOf(int k) const { return SplitKeyName(NameOf(k)); }
-
-int RegistryHive::AddKey(std::u16string_view name) {
-  Key key;
-  key.at = names_.size();
-  key.length = name.size();
-  names_ += name;
-  folded_ += name;
-  FoldInPlace(folded_.data() + key.at, name.size());
-  keys_.push_back(key);
-  return static_cast<int>(keys_.size() - 1);
-}
-
-namespace {
-
-uint32_t HashUnits(std::u16string_view s) {
-  const size_t h = std::hash<std::u16string_view>{}(s);
-  return static_cast<uint32_t>(h ^ (h >> 32));
-}
-
-}  // namespace
-
-const RegistryHive::Slot* RegistryHive::Lookup(const PathIndex& index,
-                                               std::u16string_view folded) const {
-  if (index.table.empty()) return nullptr;
-  const uint32_t hash = HashUnits(folded);
-  const size_t mask = index.table.size() - 1;
-  for (size_t i = hash & mask;; i = (i + 1) & mask) {
-    const Slot& slot = index.table[i];
-    if (slot.key < 0) return nullptr;
-    if (slot.hash == hash && slot.length == folded.size() &&
-        FoldedOf(slot.key).substr(0, slot.length) == folded)
-      return &slot;
+void RegistryHive::Scan(const std::u16string& folded) const {
+  // The lengths of the path's leading parts, by number of levels.
+  std::vector<size_t> ends{0};
+  if (!folded.empty()) {
+    for (size_t i = 0; i < folded.size(); ++i)
+      if (folded[i] == u'\\') ends.push_back(i);
+    ends.push_back(folded.size());
   }
-}
-
-void RegistryHive::Reserve(PathIndex& index, size_t count) {
-  size_t size = 64;
-  while (size < count * 2) size *= 2;
-  if (size <= index.table.size()) return;
-  // Kept at most half full: probes stay short.
-  std::vector<Slot> old = std::move(index.table);
-  index.table.assign(size, Slot{});
-  const size_t mask = size - 1;
-  for (const Slot& s : old) {
-    if (s.key < 0) continue;
-    size_t i = s.hash & mask;
-    while (index.table[i].key >= 0) i = (i + 1) & mask;
-    index.table[i] = s;
-  }
-}
-
-std::pair<const RegistryHive::Slot*, bool> RegistryHive::Emplace(PathIndex& index, Slot slot) {
-  Reserve(index, index.used + 1);
-  const std::u16string_view folded = FoldedOf(slot.key).substr(0, slot.length);
-  slot.hash = HashUnits(folded);
-  const size_t mask = index.table.size() - 1;
-  size_t i = slot.hash & mask;
-  for (; index.table[i].key >= 0; i = (i + 1) & mask) {
-    const Slot& other = index.table[i];
-    if (other.hash == slot.hash && other.length == slot.length &&
-        FoldedOf(other.key).substr(0, other.length) == folded)
-      return {&other, false};
-  }
-  index.table[i] = slot;
-  ++index.used;
-  return {&index.table[i], true};
-}
-
-void RegistryHive::Reindex() {
-  existing_ = PathIndex{};
-  Reserve(existing_, keys_.size() + keys_.size() / 2);
-  for (size_t k = 0; k < keys_.size(); ++k) {
-    const std::u16string_view folded = FoldedOf(static_cast<int>(k));
-    if (folded.empty()) continue;
-    // The folded path and its prefixes at each separator: the levels above.
-    // When a prefix is indexed, so are all shorter ones.
-    size_t depth = 1;
-    for (char16_t c : folded) depth += c == u'\\';
-    for (size_t end = folded.size();; --depth) {
-      if (!Insert(existing_, Slot{static_cast<int>(k), static_cast<uint32_t>(depth),
-                                  static_cast<uint32_t>(end), 0}))
-        break;
-      const size_t sep = folded.rfind(u'\\', end - 1);
-      if (sep == std::u16string_view::npos) break;
-      end = sep;
+  std::vector<PathInfo> found(ends.size());
+  const char* text = source_->data();
+  for (size_t s = 0; s < sections_.size(); ++s) {
+    PathMatcher match(folded);
+    bool done = false;
+    if (!Added(static_cast<int>(s))) {
+      // Plain ASCII headers are compared in place; any other escape or byte
+      // above 127 has the header decoded first.
+      for (const char* q = text + sections_[s].nameAt;;) {
+        const auto u = static_cast<uint8_t>(*q);
+        if (u == ']') {
+          match.Finish();
+          done = true;
+          break;
+        }
+        if (u >= 0x80 || (u == '\\' && q[1] != '\\')) break;
+        q += u == '\\' ? 2 : 1;
+        if (!match.Feed(u)) {
+          done = true;
+          break;
+        }
+      }
     }
+    if (!done) {
+      match = PathMatcher(folded);
+      const std::u16string name = NameOf(static_cast<int>(s));
+      done = false;
+      for (char16_t c : name)
+        if (!match.Feed(c)) {
+          done = true;
+          break;
+        }
+      if (!done) match.Finish();
+    }
+    // A header that has the first d levels has every shorter part too.
+    for (size_t d = match.matched; d >= 1 && found[d].first < 0; --d)
+      found[d].first = static_cast<int>(s);
+    if (match.exact) found[match.matched].sections.push_back(static_cast<int>(s));
   }
+  for (size_t d = 0; d < ends.size(); ++d)
+    paths_.try_emplace(folded.substr(0, ends[d]), std::move(found[d]));
 }
 
-int RegistryHive::FindKeyIndex(std::u16string_view folded) const {
-  const Slot* slot = Lookup(sectionIndex_, folded);
-  return slot ? slot->key : -1;
+const RegistryHive::PathInfo& RegistryHive::Info(const std::u16string& folded,
+                                                 std::u16string_view rest) const {
+  auto it = paths_.find(folded);
+  if (it != paths_.end()) return it->second;
+  std::u16string full = folded;
+  if (!rest.empty()) {
+    if (!full.empty()) full += u'\\';
+    full += rest;
+  }
+  Scan(full);
+  return paths_.find(folded)->second;
 }
 
-std::optional<RegKeyPath> RegistryHive::LinkTarget(int key) const {
-  DecodeValues(key);
+std::vector<int> RegistryHive::SectionsOf(const RegKeyPath& stored) const {
+  return Info(JoinFolded(stored)).sections;
+}
+
+std::optional<RegKeyPath> RegistryHive::LinkTarget(const std::vector<int>& sections) const {
+  DecodeValues(sections);
   const RegValue* link = nullptr;
-  const auto [from, to] = ItemRange(key);
-  for (size_t i = from; i < to; ++i)
-    if (const Item& item = items_[i]; item.key == key && item.kind == LineKind::Value &&
-                                      !item.shadowed &&
-                                      FoldRegName(ItemValue(item)->name) == u"SYMBOLICLINKVALUE")
-      link = ItemValue(item);
+  for (int s : sections)
+    for (const Line& line : Open(s).lines)
+      if (line.kind == LineKind::Value && !line.shadowed &&
+          FoldRegName(values_[line.value].name) == u"SYMBOLICLINKVALUE")
+        link = &values_[line.value];
   if (!link || link->type != REG_LINK || root_.empty()) return std::nullopt;
   // "\Registry\Machine\System\ControlSet001": the part below this hive's root.
   RegKeyPath target = SplitKeyName(BytesToUnits(link->data));
@@ -824,16 +882,25 @@ std::optional<RegKeyPath> RegistryHive::LinkTarget(int key) const {
 
 std::optional<RegKeyPath> RegistryHive::Resolve(const RegKeyPath& path, int depth) const {
   if (depth > 8) return std::nullopt;
+  const RegKeyPath levels = KeyLevels(path);
+  // The levels still to come, folded: a scan for one level answers them too.
+  std::vector<std::u16string> rest(levels.size() + 1);
+  for (size_t i = levels.size(); i-- > 0;)
+    rest[i] = FoldRegName(levels[i]) + (rest[i + 1].empty() ? u"" : u"\\" + rest[i + 1]);
   RegKeyPath cur;
-  for (const auto& comp : KeyLevels(path)) {
-    cur.push_back(comp);
-    const Slot* found = Lookup(existing_, JoinFolded(cur));
-    if (!found) return std::nullopt;
-    const RegKeyPath spelled = PathOf(found->key);
-    cur.assign(spelled.begin(), spelled.begin() + static_cast<long>(found->depth));
-    const int k = FindKeyIndex(JoinFolded(cur));
-    if (k >= 0 && keys_[k].link) {
-      auto target = LinkTarget(k);
+  for (size_t i = 0; i < levels.size(); ++i) {
+    cur.push_back(levels[i]);
+    const PathInfo& info = Info(JoinFolded(cur), rest[i + 1]);
+    if (info.first < 0) return std::nullopt;
+    // Spelled as the first section below it spells it.
+    const RegKeyPath spelled = SplitKeyName(NameOf(info.first));
+    cur.assign(spelled.begin(), spelled.begin() + static_cast<long>(cur.size()));
+    const std::vector<int> sections = info.sections;
+    bool link = false;
+    for (int s : sections)
+      for (const Line& line : Open(s).lines) link = link || line.kind == LineKind::Link;
+    if (link) {
+      auto target = LinkTarget(sections);
       if (!target) return std::nullopt;
       auto resolved = Resolve(*target, depth + 1);
       if (!resolved) return std::nullopt;
@@ -844,46 +911,45 @@ std::optional<RegKeyPath> RegistryHive::Resolve(const RegKeyPath& path, int dept
 }
 
 std::optional<RegKeyPath> RegistryHive::FindKey(const RegKeyPath& path) const {
+  std::lock_guard<std::mutex> lock(lock_.mutex);
   return Resolve(path, 0);
 }
 
-int RegistryHive::EnsureSection(const RegKeyPath& stored) {
-  const std::u16string folded = JoinFolded(stored);
-  if (int k = FindKeyIndex(folded); k >= 0) return k;
+std::vector<int> RegistryHive::EnsureSection(const RegKeyPath& stored) {
+  if (std::vector<int> sections = SectionsOf(stored); !sections.empty()) return sections;
   std::u16string name;
   for (const std::u16string& level : stored) {
     if (level.empty()) continue;
     if (!name.empty()) name += u'\\';
     name += level;
   }
-  const int k = AddKey(name);
-  Insert(sectionIndex_, Slot{k, 0, static_cast<uint32_t>(name.size()), 0});
   const std::string cr = crlf_ ? "\r" : "";
-  Item blank;
+  OpenedSection added;
+  added.name = name;
+  added.decoded = true;
+  Line blank;
   SetText(blank, cr);
-  blank.key = items_.empty() ? -1 : items_.back().key;
-  Item header;
+  Line header;
   header.kind = LineKind::Header;
-  header.key = k;
   const std::string headerText = "[" + DumpString(name, "[]") + "]";
   header.nameEnd = headerText.size();
   SetText(header, headerText + cr);
-  Item time;
+  Line time;
   time.kind = LineKind::Time;
-  time.key = k;
   SetText(time, "#time=0" + cr);
-  items_.push_back(std::move(blank));
-  keys_[k].first = items_.size();
-  items_.push_back(std::move(header));
-  items_.push_back(std::move(time));
-  keys_[k].end = items_.size();
+  added.lines = {blank, header, time};
+  opened_.emplace(static_cast<int>(sections_.size()), std::move(added));
+  sections_.push_back(Section{});
   finalEol_ = true;
-  Reindex();
-  Touch(k);
-  return k;
+  // Look-ups made so far did not see the new key.
+  paths_.clear();
+  const std::vector<int> sections{static_cast<int>(sections_.size() - 1)};
+  Touch(sections);
+  return sections;
 }
 
 RegKeyPath RegistryHive::CreateKey(const RegKeyPath& path) {
+  std::lock_guard<std::mutex> lock(lock_.mutex);
   const RegKeyPath want = KeyLevels(path);
   for (size_t n = want.size() + 1; n-- > 0;) {
     RegKeyPath prefix(want.begin(), want.begin() + static_cast<long>(n));
@@ -899,59 +965,58 @@ RegKeyPath RegistryHive::CreateKey(const RegKeyPath& path) {
 }
 
 const RegValue* RegistryHive::FindValue(const RegKeyPath& key, std::u16string_view name) const {
-  auto stored = FindKey(key);
+  std::lock_guard<std::mutex> lock(lock_.mutex);
+  auto stored = Resolve(key, 0);
   if (!stored) return nullptr;
-  const int k = FindKeyIndex(JoinFolded(*stored));
-  if (k < 0) return nullptr;
-  DecodeValues(k);
+  const std::vector<int> sections = SectionsOf(*stored);
+  DecodeValues(sections);
   const std::u16string folded = FoldRegName(name);
-  const auto [from, to] = ItemRange(k);
-  for (size_t i = from; i < to; ++i)
-    if (const Item& item = items_[i]; item.key == k && item.kind == LineKind::Value &&
-                                      !item.shadowed &&
-                                      FoldRegName(ItemValue(item)->name) == folded)
-      return ItemValue(item);
+  for (int s : sections)
+    for (const Line& line : Open(s).lines)
+      if (line.kind == LineKind::Value && !line.shadowed &&
+          FoldRegName(values_[line.value].name) == folded)
+        return &values_[line.value];
   return nullptr;
 }
 
 std::vector<const RegValue*> RegistryHive::Values(const RegKeyPath& key) const {
+  std::lock_guard<std::mutex> lock(lock_.mutex);
   std::vector<const RegValue*> out;
-  auto stored = FindKey(key);
+  auto stored = Resolve(key, 0);
   if (!stored) return out;
-  const int k = FindKeyIndex(JoinFolded(*stored));
-  if (k < 0) return out;
-  DecodeValues(k);
-  const auto [from, to] = ItemRange(k);
-  for (size_t i = from; i < to; ++i)
-    if (const Item& item = items_[i];
-        item.key == k && item.kind == LineKind::Value && !item.shadowed)
-      out.push_back(ItemValue(item));
+  const std::vector<int> sections = SectionsOf(*stored);
+  DecodeValues(sections);
+  for (int s : sections)
+    for (const Line& line : Open(s).lines)
+      if (line.kind == LineKind::Value && !line.shadowed) out.push_back(&values_[line.value]);
   return out;
 }
 
-void RegistryHive::Touch(int key) {
+void RegistryHive::Touch(const std::vector<int>& sections) {
   const uint64_t ft = NowFileTime();
   const uint64_t secs = (ft - 116444736000000000ULL) / 10000000ULL;
   const std::string cr = crlf_ ? "\r" : "";
   char buf[64];
   bool timeDone = false;
-  for (Item& item : items_) {
-    if (item.key != key) continue;
-    if (item.kind == LineKind::Header) {
-      std::snprintf(buf, sizeof buf, " %u", static_cast<unsigned>(secs));
-      SetText(item, std::string(TextOf(item).substr(0, item.nameEnd)) + buf + cr);
-    } else if (item.kind == LineKind::Time && !timeDone) {
-      std::snprintf(buf, sizeof buf, "#time=%x%08x", static_cast<unsigned>(ft >> 32),
-                    static_cast<unsigned>(ft & 0xFFFFFFFFu));
-      const std::string_view old = TextOf(item);
-      SetText(item, std::string(old.substr(0, old.find('#'))) + buf + cr);
-      timeDone = true;
+  for (int s : sections) {
+    for (Line& line : Open(s).lines) {
+      if (line.kind == LineKind::Header) {
+        std::snprintf(buf, sizeof buf, " %u", static_cast<unsigned>(secs));
+        SetText(line, std::string(TextOf(line).substr(0, line.nameEnd)) + buf + cr);
+      } else if (line.kind == LineKind::Time && !timeDone) {
+        std::snprintf(buf, sizeof buf, "#time=%x%08x", static_cast<unsigned>(ft >> 32),
+                      static_cast<unsigned>(ft & 0xFFFFFFFFu));
+        const std::string_view old = TextOf(line);
+        SetText(line, std::string(old.substr(0, old.find('#'))) + buf + cr);
+        timeDone = true;
+      }
     }
   }
 }
 
 bool RegistryHive::SetValue(const RegKeyPath& key, const RegValue& value) {
-  auto stored = FindKey(key);
+  std::lock_guard<std::mutex> lock(lock_.mutex);
+  auto stored = Resolve(key, 0);
   if (!stored) return false;
   std::string text = FormatValue(value);
   if (crlf_) {
@@ -962,64 +1027,64 @@ bool RegistryHive::SetValue(const RegKeyPath& key, const RegValue& value) {
     }
     text = withCr + "\r";
   }
-  const int k = EnsureSection(*stored);
-  DecodeValues(k);
+  const std::vector<int> sections = EnsureSection(*stored);
+  DecodeValues(sections);
   const std::u16string folded = FoldRegName(value.name);
+  int insertIn = sections.front();
   size_t insertAt = 0;
-  for (size_t i = 0; i < items_.size(); ++i) {
-    Item& item = items_[i];
-    if (item.key != k) continue;
-    if (item.kind == LineKind::Value && !item.shadowed &&
-        FoldRegName(ItemValue(item)->name) == folded) {
-      SetText(item, std::move(text));
-      values_[item.value] = value;
-      Touch(k);
-      return true;
+  for (int s : sections) {
+    std::vector<Line>& lines = Open(s).lines;
+    for (size_t i = 0; i < lines.size(); ++i) {
+      Line& line = lines[i];
+      if (line.kind == LineKind::Value && !line.shadowed &&
+          FoldRegName(values_[line.value].name) == folded) {
+        SetText(line, std::move(text));
+        values_[line.value] = value;
+        Touch(sections);
+        return true;
+      }
+      if (!TrimLeft(StripCr(TextOf(line))).empty()) insertIn = s, insertAt = i + 1;
     }
-    if (!TrimLeft(StripCr(TextOf(item))).empty()) insertAt = i + 1;
   }
+  std::vector<Line>& lines = Open(insertIn).lines;
   // A line ending in '\' (hex data cut short, even one that did not decode)
   // would take the next line as its continuation when the file is read
   // again: an empty line after it keeps the new value its own.
   if (insertAt > 0) {
-    const std::string_view before = TrimRight(TextOf(items_[insertAt - 1]));
+    const std::string_view before = TrimRight(TextOf(lines[insertAt - 1]));
     if (!before.empty() && before.back() == '\\') {
-      Item gap;
-      gap.key = k;
+      Line gap;
       SetText(gap, crlf_ ? "\r" : "");
-      items_.insert(items_.begin() + static_cast<long>(insertAt++), std::move(gap));
+      lines.insert(lines.begin() + static_cast<long>(insertAt++), std::move(gap));
     }
   }
-  Item item;
-  item.kind = LineKind::Value;
-  item.key = k;
-  SetText(item, std::move(text));
-  item.value = static_cast<int>(values_.size());
+  Line line;
+  line.kind = LineKind::Value;
+  SetText(line, std::move(text));
+  line.value = static_cast<int>(values_.size());
   values_.push_back(value);
-  items_.insert(items_.begin() + static_cast<long>(insertAt), std::move(item));
-  rangesMoved_ = true;
-  Touch(k);
+  lines.insert(lines.begin() + static_cast<long>(insertAt), std::move(line));
+  Touch(sections);
   return true;
 }
 
 bool RegistryHive::DeleteValue(const RegKeyPath& key, std::u16string_view name) {
-  auto stored = FindKey(key);
+  std::lock_guard<std::mutex> lock(lock_.mutex);
+  auto stored = Resolve(key, 0);
   if (!stored) return false;
-  const int k = FindKeyIndex(JoinFolded(*stored));
-  if (k < 0) return false;
-  DecodeValues(k);
+  const std::vector<int> sections = SectionsOf(*stored);
+  if (sections.empty()) return false;
+  DecodeValues(sections);
   const std::u16string folded = FoldRegName(name);
   bool found = false;
-  for (size_t i = items_.size(); i-- > 0;) {
-    const Item& item = items_[i];
-    if (item.key == k && item.kind == LineKind::Value &&
-        FoldRegName(ItemValue(item)->name) == folded) {
-      found = found || !item.shadowed;
-      items_.erase(items_.begin() + static_cast<long>(i));
-      rangesMoved_ = true;
-    }
-  }
-  if (found) Touch(k);
+  for (int s : sections)
+    std::erase_if(Open(s).lines, [&](const Line& line) {
+      if (line.kind != LineKind::Value || FoldRegName(values_[line.value].name) != folded)
+        return false;
+      found = found || !line.shadowed;
+      return true;
+    });
+  if (found) Touch(sections);
   return found;
 }
 

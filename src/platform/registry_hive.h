@@ -26,6 +26,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/errors.h"
@@ -70,9 +71,10 @@ class RegistryHive {
   // not a Wine registry file (first line "WINE REGISTRY Version 2"). Lines
   // that do not parse are kept as they are and carry no value.
   static RegistryHive Parse(std::string_view text);
-  // The same over text the hive keeps and shares instead of copying. Key
-  // headers are indexed at once; the values of a key are decoded on first
-  // use, so a large hive costs little more than one pass over its lines.
+  // The same over text the hive keeps and shares instead of copying. Parsing
+  // only notes where each key header starts; a key's lines are split and its
+  // values decoded when it is first looked up, so a large hive costs one
+  // light pass over its lines plus the keys actually used.
   static RegistryHive Parse(std::shared_ptr<const std::string> text);
   // The text the hive was parsed from (not its changes).
   const std::string& Text() const { return *source_; }
@@ -104,92 +106,79 @@ class RegistryHive {
 
  private:
   enum class LineKind : uint8_t { Other, Header, Value, Time, Link };
-  struct Item {
+  // One line of an opened section (a value with its continuation lines).
+  struct Line {
     // LineKind::Value marks a value line; until the values of its key are
     // decoded it may still turn out not to be one (it is then Other).
-    mutable LineKind kind = LineKind::Other;
-    mutable bool shadowed = false;  // a later line of the same key sets the same name
-    bool owned = false;             // the text is owned_[begin], not a span of source_
-    int key = -1;                   // index into keys_ of the section it belongs to
-    mutable int value = -1;         // LineKind::Value: index into values_
-    uint32_t nameEnd = 0;           // LineKind::Header: just past the closing ']'
-    uint32_t begin = 0;             // the raw physical lines, joined with '\n'
+    LineKind kind = LineKind::Other;
+    bool shadowed = false;  // a later line of the same key sets the same name
+    bool owned = false;     // the text is owned_[begin], not a span of source_
+    int value = -1;         // LineKind::Value, once decoded: index into values_
+    uint32_t nameEnd = 0;   // LineKind::Header: just past the closing ']'
+    uint32_t begin = 0;     // the raw physical lines, joined with '\n'
     uint32_t size = 0;
   };
-  struct Key {
-    size_t at = 0;                // its path, levels joined with '\': in names_ as
-    size_t length = 0;            // stored, in folded_ upper-cased (same length)
-    bool link = false;            // a symbolic link (#link)
-    mutable bool decoded = true;  // the values of its lines are decoded
-    size_t first = 0;             // its lines: items_[first, end) unless split
-    size_t end = 0;
-    bool split = false;  // it has several sections
+  // A key header of the file and the lines after it up to the next one, or
+  // a section added to the end. Parsing only records where each starts; its
+  // lines are split and classified when a look-up needs them.
+  struct Section {
+    uint32_t begin = 0;   // the header line in source_ (file sections)
+    uint32_t nameAt = 0;  // the first byte after its '['
   };
-  // An open-addressed index of key paths held in folded_: a slot names a
-  // key, how much of its folded path it stands for and how many levels
-  // that is. No string is copied to build it.
-  struct Slot {
-    int key = -1;
-    uint32_t depth = 0;
-    uint32_t length = 0;
-    uint32_t hash = 0;
+  struct OpenedSection {
+    std::vector<Line> lines;
+    bool decoded = false;  // the values of its lines are decoded
+    std::u16string name;   // the path of an added section (levels joined with '\')
   };
-  struct PathIndex {
-    std::vector<Slot> table;
-    size_t used = 0;
+  // What a scan of the headers found for one folded key path: the first
+  // section (in file order) whose path has it as leading levels, -1 when
+  // none does (the key does not exist), and the sections of exactly that
+  // path (empty when the key exists only through deeper ones).
+  struct PathInfo {
+    int first = -1;
+    std::vector<int> sections;
   };
-  // Serialises the lazy decoding of values in a hive shared between users.
-  struct DecodeLock {
+  // Serialises the lazy work of the const look-ups (scans, opening sections,
+  // decoding values) in a hive shared between users.
+  struct LookupLock {
     std::mutex mutex;
-    DecodeLock() = default;
-    DecodeLock(const DecodeLock&) {}
-    DecodeLock& operator=(const DecodeLock&) { return *this; }
+    LookupLock() = default;
+    LookupLock(const LookupLock&) {}
+    LookupLock& operator=(const LookupLock&) { return *this; }
   };
 
-  std::string_view TextOf(const Item& item) const;
-  void SetText(Item& item, std::string text);
-  // The items that may belong to key k: its section, or all of them.
-  std::pair<size_t, size_t> ItemRange(int k) const;
-  // Decodes the value lines of key k (once).
-  void DecodeValues(int k) const;
-  const RegValue* ItemValue(const Item& item) const { return &values_[item.value]; }
-  std::u16string_view NameOf(int k) const { return {names_.data() + keys_[k].at, keys_[k].length}; }
-  std::u16string_view FoldedOf(int k) const {
-    return {folded_.data() + keys_[k].at, keys_[k].length};
-  }
-  RegKeyPath PathOf(int k) const;
-  // Adds a key spelled name (levels joined with '\', none empty); returns
-  // its index. The indexes are not updated.
-  int AddKey(std::u16string_view name);
-  const Slot* Lookup(const PathIndex& index, std::u16string_view folded) const;
-  // Adds the slot unless its path is indexed already: the slot that holds
-  // the path, and whether it was added.
-  std::pair<const Slot*, bool> Emplace(PathIndex& index, Slot slot);
-  bool Insert(PathIndex& index, const Slot& slot) { return Emplace(index, slot).second; }
-  static void Reserve(PathIndex& index, size_t count);
-  void Reindex();
-  int FindKeyIndex(std::u16string_view folded) const;
+  std::string_view TextOf(const Line& line) const;
+  void SetText(Line& line, std::string text);
+  bool Added(int s) const { return static_cast<size_t>(s) >= fileSections_; }
+  // The bytes of file section s, and its path (levels joined with '\').
+  std::string_view RangeOf(int s) const;
+  std::u16string NameOf(int s) const;
+  // Splits and classifies the lines of section s (once).
+  OpenedSection& Open(int s) const;
+  // Decodes the value lines of a key's sections (once) and marks the lines
+  // that a later line of the same name overrides.
+  void DecodeValues(const std::vector<int>& sections) const;
+  // The scan result for a folded path; when it is not known yet, all
+  // headers are scanned once for path + rest, which also answers every
+  // leading part of that longer path.
+  const PathInfo& Info(const std::u16string& folded, std::u16string_view rest = {}) const;
+  void Scan(const std::u16string& folded) const;
+  std::vector<int> SectionsOf(const RegKeyPath& stored) const;
   std::optional<RegKeyPath> Resolve(const RegKeyPath& path, int depth) const;
-  std::optional<RegKeyPath> LinkTarget(int key) const;
-  int EnsureSection(const RegKeyPath& storedPath);
-  void Touch(int key);
+  std::optional<RegKeyPath> LinkTarget(const std::vector<int>& sections) const;
+  std::vector<int> EnsureSection(const RegKeyPath& storedPath);
+  void Touch(const std::vector<int>& sections);
 
   std::shared_ptr<const std::string> source_ = std::make_shared<const std::string>();
-  std::vector<Item> items_;
+  std::vector<Section> sections_;   // in file order, added ones last
+  size_t fileSections_ = 0;         // how many come from source_
   std::vector<std::string> owned_;  // texts of changed and added lines
-  bool rangesMoved_ = false;        // lines were inserted or removed: Key ranges are stale
-  std::vector<Key> keys_;
+  // The sections whose lines are known, by index into sections_.
+  mutable std::unordered_map<int, OpenedSection> opened_;
   // Decoded values; a deque keeps the pointers handed out valid as it grows.
   mutable std::deque<RegValue> values_;
-  mutable DecodeLock decodeLock_;
-  std::u16string names_;   // the paths of keys_ as stored
-  std::u16string folded_;  // the same upper-cased
-  // Folded path of every key with a section to its index in keys_ (several
-  // sections of one key share it).
-  PathIndex sectionIndex_;
-  // Folded path of every existing key (with a section or implied by a deeper
-  // one) to the first section whose path spells it, and its depth.
-  PathIndex existing_;
+  mutable std::unordered_map<std::u16string, PathInfo> paths_;  // folded path -> scan result
+  mutable LookupLock lock_;
   RegKeyPath root_;  // ";; All keys relative to \\Machine": where links point into
   bool crlf_ = false;
   bool finalEol_ = true;

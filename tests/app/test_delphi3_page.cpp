@@ -7,10 +7,12 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "app/Delphi3Page.h"
 #include "app/FindPage.h"
@@ -159,33 +161,64 @@ TEST_F(Delphi3PageTest, StartingWritesNothingAndAnEditWritesOneValue) {
   EXPECT_EQ(changed[0].rfind("\"PackageDLLOutputDir\"=", 0), 0u) << changed[0];
 }
 
+// Appends keys shaped like those `wineboot -i` writes to system.reg, to about
+// its size (8,650 keys, 1.7 MB): COM interfaces and classes with their
+// subkeys, and keys whose binary data goes on over several lines.
+void GrowLikeWineboot(const fs::path& reg) {
+  std::ofstream out(reg, std::ios::binary | std::ios::app);
+  const std::string stamp = "] 1796758398\n#time=1d2f5a1c3b4e5f6\n";
+  char guid[48];
+  for (int i = 0; i < 1370; ++i) {
+    std::snprintf(guid, sizeof guid, "{%08X-0000-0000-C000-000000000046}", 0x10000000 + i);
+    const std::string key = std::string("\n[Software\\\\Classes\\\\Interface\\\\") + guid;
+    out << key << stamp << "@=\"IKestrixInterface" << i << "\"\n"
+        << key << "\\\\NumMethods" << stamp << "@=\"" << 3 + i % 20 << "\"\n"
+        << key << "\\\\ProxyStubClsid32" << stamp
+        << "@=\"{00020424-0000-0000-C000-000000000046}\"\n";
+  }
+  for (int i = 0; i < 1070; ++i) {
+    std::snprintf(guid, sizeof guid, "{%08X-1111-2222-3333-444455556666}", 0x20000000 + i);
+    const std::string key = std::string("\n[Software\\\\Classes\\\\CLSID\\\\") + guid;
+    out << key << stamp << "@=\"Kestrix Class " << i << "\"\n"
+        << key << "\\\\InprocServer32" << stamp
+        << "@=\"C:\\\\windows\\\\system32\\\\ole32.dll\"\n\"ThreadingModel\"=\"Both\"\n";
+  }
+  for (int i = 0; i < 2400; ++i) {
+    out << "\n[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion\\\\Kestrix\\\\Item" << i
+        << stamp << "\"Data\"=hex:";
+    for (int b = 0; b < 72; ++b)
+      out << (b ? "," : "") << (b % 24 == 23 ? "00,\\\n  " : "") << "7" << b % 10;
+    out << "\n";
+  }
+}
+
 // Start-up on the demo prefix, then on the same prefix once its system.reg
-// has grown to the size of a freshly booted Wine prefix (about 9,000 keys,
-// 1.7 MB). Reports both times: the hive is read once and its keys are
-// decoded only when asked for, so the large file should cost a few ms more.
+// has grown to the size of a freshly booted Wine prefix. Reports both times
+// and their ratio (the goal is 1.5 at most): the hive is read once, and only
+// the keys asked for are split into lines and decoded.
 TEST_F(Delphi3PageTest, StartUpOnAWineSizedSystemHiveTimesReported) {
+  Start();  // once-only costs of the first window
+  form.reset();
   QElapsedTimer timer;
   timer.start();
   Start();
   const qint64 demoMs = timer.elapsed();
   form.reset();
-  {
-    std::ofstream reg(root_ / "system.reg", std::ios::binary | std::ios::app);
-    for (int k = 0; k < 9000; ++k) {
-      reg << "\n[Software\\\\Classes\\\\CLSID\\\\{" << 10000000 + k
-          << "-0000-0000-C000-000000000046}\\\\InprocServer32] 1796758398\n"
-          << "#time=1d2f5a1c3b4e5f6\n@=\"C:\\\\windows\\\\system32\\\\ole32.dll\"\n"
-          << "\"ThreadingModel\"=\"Both\"\n\"Flags\"=dword:00000001\n"
-          << "\"Data\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13\n";
-    }
-  }
+  GrowLikeWineboot(root_ / "system.reg");
+  // A hive changed within the last two seconds is read again on every use
+  // (its time stamps cannot yet tell a later change apart); a user's hive is
+  // older than that.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
   timer.restart();
   Start();
   const qint64 largeMs = timer.elapsed();
+  const auto size = fs::file_size(root_ / "system.reg");
   RecordProperty("startup_demo_ms", static_cast<int>(demoMs));
   RecordProperty("startup_large_hive_ms", static_cast<int>(largeMs));
-  std::printf("Window start-up: demo prefix %lld ms, with a 9,000-key system.reg %lld ms\n",
-              static_cast<long long>(demoMs), static_cast<long long>(largeMs));
+  std::printf(
+      "Window start-up: demo prefix %lld ms, with a %.1f MB system.reg %lld ms (%.2f times)\n",
+      static_cast<long long>(demoMs), size / 1e6, static_cast<long long>(largeMs),
+      demoMs > 0 ? static_cast<double>(largeMs) / demoMs : 0.0);
   // The grown hive still yields the installation and its options.
   EXPECT_EQ(gui::ToCore(page->DefPackFilenameEdit->text()),
             "C:\\Program Files\\Borland\\Delphi 3\\Lib\\dclusr30.dpk");

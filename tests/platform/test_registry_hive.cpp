@@ -2,9 +2,12 @@
 // changes, key look-up (implied keys, case, links) and damaged input.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/registry_hive.h"
@@ -366,6 +369,42 @@ TEST(RegistryHiveFile, KeysSplitOverSectionsAndTrickyLinesReadAsWritten) {
   ASSERT_TRUE(h.SetValue({u"many", u"kz9"}, RegValue::String(u"v", u"z")));
   EXPECT_EQ(RegistryHive::Parse(h.Serialize()).FindValue({u"MANY", u"KZ9"}, u"V")->data,
             Utf16Bytes(u"z"));
+}
+
+// Keys are looked up lazily: one missing at a look-up and added afterwards is
+// found, and readers on several threads sharing one hive (as the parsed hive
+// of a file is shared) all get every key's values.
+TEST(RegistryHiveFile, LazyLookUpsSeeLaterKeysAndServeThreadsAlike) {
+  RegistryHive h = RegistryHive::Parse(kHive);
+  const RegKeyPath drivers = {u"Software", u"Wine", u"Drivers"};
+  EXPECT_FALSE(h.FindKey(drivers).has_value());
+  EXPECT_EQ(h.FindValue(drivers, u"Audio"), nullptr);
+  ASSERT_TRUE(h.SetValue(h.CreateKey(drivers), RegValue::String(u"Audio", u"alsa")));
+  EXPECT_TRUE(h.FindKey({u"SOFTWARE", u"WINE", u"DRIVERS"}).has_value());
+  EXPECT_NE(h.FindValue(drivers, u"audio"), nullptr);
+
+  constexpr int kKeys = 2000;
+  std::string text = kHive;
+  for (int k = 0; k < kKeys; ++k) {
+    char line[96];
+    std::snprintf(line, sizeof line, "\n[Software\\\\Classes\\\\K%d] 1\n\"v\"=dword:%08x\n", k, k);
+    text += line;
+  }
+  const RegistryHive shared = RegistryHive::Parse(text);
+  std::atomic<int> wrong = 0;
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 4; ++t)
+    readers.emplace_back([&, t] {
+      for (int k = t; k < kKeys; k += 1 + t) {
+        std::u16string name = u"k";
+        for (char c : std::to_string(k)) name += static_cast<char16_t>(c);
+        const RegValue* v = shared.FindValue({u"software", u"classes", name}, u"V");
+        if (!v || *v != RegValue::Dword(u"v", static_cast<uint32_t>(k))) ++wrong;
+      }
+      if (shared.Values(kKnown).size() != 2) ++wrong;
+    });
+  for (std::thread& r : readers) r.join();
+  EXPECT_EQ(wrong, 0);
 }
 
 TEST(RegistryHiveFile, DamagedFilesFailCleanlyOrKeepTheirLines) {
