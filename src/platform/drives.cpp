@@ -1,7 +1,13 @@
 #include "platform/drives.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <ctime>
+#include <mutex>
 #include <system_error>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/codepage.h"
@@ -34,24 +40,78 @@ std::vector<std::string> FoldComponents(std::string_view rest) {
   return parts;
 }
 
+// A file name as the case-insensitive comparison sees it.
+std::string FoldedFileName(std::string_view name) {
+  std::string out(name);
+  for (char& c : out) c = FileNameUpper(c);
+  return out;
+}
+
+// The names of one folder by folded name (the first in name order when
+// several fold alike), and the folder's modification time when it was read.
+struct FolderListing {
+  int64_t mtimeNs = 0;
+  std::unordered_map<std::string, std::string> byFolded;
+};
+
+int64_t Nanoseconds(const struct timespec& t) {
+  return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+// Reads the folder's names that have an exact Windows-1252 form.
+FolderListing ListFolder(const fs::path& dir) {
+  FolderListing listing;
+  DIR* const handle = ::opendir(dir.c_str());
+  if (!handle) return listing;
+  while (const dirent* entry = ::readdir(handle)) {
+    std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    const std::string cp = Utf8ToCp1252(name);
+    if (Cp1252ToUtf8(cp) != name) continue;
+    auto [slot, added] = listing.byFolded.try_emplace(FoldedFileName(cp), name);
+    if (!added && name < slot->second) slot->second = std::move(name);
+  }
+  ::closedir(handle);
+  return listing;
+}
+
 // The entry of dir whose name equals component (Windows-1252) ignoring case;
 // an exact match wins, otherwise the first in name order. Names that have no
 // exact Windows-1252 form never match.
+//
+// A module search asks the same folders for many names that are not there,
+// and a prefix's system folder holds hundreds of files: the listing of a
+// folder is kept while its modification time (which every entry added,
+// removed or renamed changes) stays the same. A folder changed less than two
+// seconds before it was read is read again next time, since time stamps can
+// lag the clock and be coarse.
 std::optional<std::string> FindEntry(const fs::path& dir, const std::string& component) {
   const std::string utf8 = Cp1252ToUtf8(component);
   std::error_code ec;
   if (fs::symlink_status(dir / utf8, ec).type() != fs::file_type::not_found && !ec) return utf8;
-  std::vector<std::string> matches;
-  fs::directory_iterator it(dir, ec), end;
-  for (; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    const std::string cp = Utf8ToCp1252(name);
-    if (Cp1252ToUtf8(cp) != name) continue;
-    if (SameFileName(cp, component)) matches.push_back(name);
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) != 0) return std::nullopt;
+  const int64_t mtime = Nanoseconds(st.st_mtim);
+  static std::mutex mutex;
+  static auto& cache = *new std::unordered_map<std::string, FolderListing>;
+  std::lock_guard<std::mutex> lock(mutex);
+  auto it = cache.find(dir.native());
+  if (it == cache.end() || it->second.mtimeNs != mtime) {
+    FolderListing listing = ListFolder(dir);
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    if (mtime + 2'000'000'000 >= Nanoseconds(now)) {
+      const auto found = listing.byFolded.find(FoldedFileName(component));
+      if (found == listing.byFolded.end()) return std::nullopt;
+      return found->second;
+    }
+    if (cache.size() >= 256) cache.clear();
+    listing.mtimeNs = mtime;
+    it = cache.insert_or_assign(dir.native(), std::move(listing)).first;
   }
-  if (matches.empty()) return std::nullopt;
-  std::sort(matches.begin(), matches.end());
-  return matches.front();
+  const auto found = it->second.byFolded.find(FoldedFileName(component));
+  if (found == it->second.byFolded.end()) return std::nullopt;
+  return found->second;
 }
 
 // Number of leading components of path equal to those of root; -1 when root

@@ -3,8 +3,10 @@
 #include "platform/registry_hive.h"
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <span>
 #include <unordered_map>
 
@@ -794,6 +796,41 @@ std::string RegistryHive::Serialize() const {
   return out;
 }
 
+namespace {
+
+// How many leading bytes a[0, max) and b[0, max) have in common, compared a
+// word at a time.
+size_t CommonPrefix(const char* a, const char* b, size_t max) {
+  size_t n = 0;
+  for (; n + 8 <= max; n += 8) {
+    uint64_t x, y;
+    std::memcpy(&x, a + n, 8);
+    std::memcpy(&y, b + n, 8);
+    if (x != y) {
+      const uint64_t diff = x ^ y;
+      const int bit = std::endian::native == std::endian::little ? std::countr_zero(diff)
+                                                                 : std::countl_zero(diff);
+      return n + static_cast<size_t>(bit / 8);
+    }
+  }
+  while (n < max && a[n] == b[n]) ++n;
+  return n;
+}
+
+}  // namespace
+
+void RegistryHive::MeasureSharedPrefixes() const {
+  // sharedPrefix_[s]: how many bytes the text from header s's name on has in
+  // common with the text from header s-1's name on (at most 65,535).
+  const std::string_view text = *source_;
+  sharedPrefix_.assign(fileSections_, 0);
+  for (size_t s = 1; s < fileSections_; ++s) {
+    const size_t a = sections_[s - 1].nameAt, b = sections_[s].nameAt;
+    const size_t max = std::min<size_t>(UINT16_MAX, text.size() - b);
+    sharedPrefix_[s] = static_cast<uint16_t>(CommonPrefix(text.data() + a, text.data() + b, max));
+  }
+}
+
 void RegistryHive::Scan(const std::u16string& folded) const {
   // The lengths of the path's leading parts, by number of levels.
   std::vector<size_t> ends{0};
@@ -804,27 +841,43 @@ void RegistryHive::Scan(const std::u16string& folded) const {
   }
   std::vector<PathInfo> found(ends.size());
   const char* text = source_->data();
+  if (sharedPrefix_.size() != fileSections_) MeasureSharedPrefixes();
+  // Wine writes its keys sorted, so a header mostly begins with what the one
+  // before it began with. When the header before was decided by its first
+  // `decidedBy` bytes and this one starts with the same bytes, it is decided
+  // the same way without looking at it.
+  PathMatcher last(folded);
+  size_t decidedBy = 0;  // 0: the header before was not decided in place
   for (size_t s = 0; s < sections_.size(); ++s) {
     PathMatcher match(folded);
     bool done = false;
-    if (!Added(static_cast<int>(s))) {
+    if (!Added(static_cast<int>(s)) && decidedBy && sharedPrefix_[s] >= decidedBy) {
+      match = last;
+      done = true;
+    } else if (!Added(static_cast<int>(s))) {
       // Plain ASCII headers are compared in place; any other escape or byte
       // above 127 has the header decoded first.
-      for (const char* q = text + sections_[s].nameAt;;) {
+      const char* const start = text + sections_[s].nameAt;
+      for (const char* q = start;;) {
         const auto u = static_cast<uint8_t>(*q);
         if (u == ']') {
           match.Finish();
           done = true;
+          q += 1;
+        } else if (u >= 0x80 || (u == '\\' && q[1] != '\\')) {
           break;
+        } else {
+          q += u == '\\' ? 2 : 1;
+          done = !match.Feed(u);
         }
-        if (u >= 0x80 || (u == '\\' && q[1] != '\\')) break;
-        q += u == '\\' ? 2 : 1;
-        if (!match.Feed(u)) {
-          done = true;
+        if (done) {
+          decidedBy = static_cast<size_t>(q - start);
+          last = match;
           break;
         }
       }
     }
+    if (!done) decidedBy = 0;
     if (!done) {
       match = PathMatcher(folded);
       const std::u16string name = NameOf(static_cast<int>(s));

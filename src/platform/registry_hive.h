@@ -163,6 +163,7 @@ class RegistryHive {
   // leading part of that longer path.
   const PathInfo& Info(const std::u16string& folded, std::u16string_view rest = {}) const;
   void Scan(const std::u16string& folded) const;
+  void MeasureSharedPrefixes() const;
   std::vector<int> SectionsOf(const RegKeyPath& stored) const;
   std::optional<RegKeyPath> Resolve(const RegKeyPath& path, int depth) const;
   std::optional<RegKeyPath> LinkTarget(const std::vector<int>& sections) const;
@@ -170,8 +171,10 @@ class RegistryHive {
   void Touch(const std::vector<int>& sections);
 
   std::shared_ptr<const std::string> source_ = std::make_shared<const std::string>();
-  std::vector<Section> sections_;   // in file order, added ones last
-  size_t fileSections_ = 0;         // how many come from source_
+  std::vector<Section> sections_;  // in file order, added ones last
+  size_t fileSections_ = 0;        // how many come from source_
+  // Bytes each file section's header shares with the one before (Scan).
+  mutable std::vector<uint16_t> sharedPrefix_;
   std::vector<std::string> owned_;  // texts of changed and added lines
   // The sections whose lines are known, by index into sections_.
   mutable std::unordered_map<int, OpenedSection> opened_;

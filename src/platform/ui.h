@@ -13,10 +13,10 @@ enum class PromptResult { Ok, Cancel, Yes, No };
 
 struct FileDialogSpec {
   std::string title;
-  std::string filter;       // "Desc (*.DPL)|*.DPL|All Files (*.*)|*.*"
-  std::string defaultExt;   // "dpk"
-  std::string fileName;     // initial file name
-  std::string initialDir;   // Windows path
+  std::string filter;      // "Desc (*.DPL)|*.DPL|All Files (*.*)|*.*"
+  std::string defaultExt;  // "dpk"
+  std::string fileName;    // initial file name
+  std::string initialDir;  // Windows path
   bool overwritePrompt = false;
   bool hideReadOnly = true;
 };

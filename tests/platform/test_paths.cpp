@@ -5,7 +5,9 @@
 #include <locale.h>
 #include <stdlib.h>
 
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 
@@ -97,6 +99,26 @@ TEST(DriveMap, ExactSpellingWinsOverOtherCaseVariants) {
   EXPECT_EQ(map.ToHost("C:\\data\\README"), upper);
   // Neither spelled this way: the first in name order.
   EXPECT_EQ(map.ToHost("C:\\data\\ReadMe"), upper);
+}
+
+// A folder's listing is kept between look-ups only while the folder is
+// unchanged: an entry added, renamed or removed later is seen at once.
+TEST(DriveMap, KeptFolderListingsFollowChangesToTheFolder) {
+  TempPrefix prefix;
+  const fs::path dir = prefix.WriteText("C:\\lib\\A.dpl", "a").parent_path();
+  const DriveMap& map = prefix.System().Drives();
+  auto age = [&] {  // old enough for its listing to be kept
+    fs::last_write_time(dir, fs::file_time_type::clock::now() - std::chrono::hours(1));
+  };
+  age();
+  EXPECT_EQ(map.ToHost("C:\\LIB\\a.DPL"), dir / "A.dpl");
+  EXPECT_EQ(map.ToHost("C:\\LIB\\B.DPL"), dir / "B.DPL");  // not there: as written
+  std::ofstream(dir / "b.dpl") << "b";
+  EXPECT_EQ(map.ToHost("C:\\LIB\\B.DPL"), dir / "b.dpl");
+  age();
+  fs::rename(dir / "A.dpl", dir / "c.dpl");
+  EXPECT_EQ(map.ToHost("C:\\LIB\\a.DPL"), dir / "a.DPL");
+  EXPECT_EQ(map.ToHost("C:\\LIB\\C.dpl"), dir / "c.dpl");
 }
 
 TEST(DriveMap, NonAsciiNamesMatchThroughTheCodePage) {

@@ -374,6 +374,41 @@ TEST(RegistryHiveFile, KeysSplitOverSectionsAndTrickyLinesReadAsWritten) {
 // Keys are looked up lazily: one missing at a look-up and added afterwards is
 // found, and readers on several threads sharing one hive (as the parsed hive
 // of a file is shared) all get every key's values.
+// Headers that begin alike, as in Wine's sorted files: a look-up decides
+// each from the bytes it shares with the one before, so near misses
+// (a longer level, a key split over two sections, an escape) must still be
+// told apart.
+TEST(RegistryHiveFile, HeadersThatBeginAlikeAreToldApart) {
+  const RegistryHive h = RegistryHive::Parse(
+      "WINE REGISTRY Version 2\n"
+      "[A\\\\B] 1\n\"v\"=\"1\"\n"
+      "[A\\\\B] 1\n\"w\"=\"2\"\n"
+      "[A\\\\BC] 1\n\"v\"=\"3\"\n"
+      "[A\\\\BC\\\\D] 1\n\"v\"=\"4\"\n"
+      "[A\\\\B\\\\E] 1\n\"v\"=\"5\"\n"
+      "[A\\\\B\\x00e9] 1\n\"v\"=\"6\"\n"
+      "[Ab\\\\X] 1\n\"v\"=\"7\"\n");
+  const struct {
+    RegKeyPath path;
+    size_t values;  // 0: the key does not exist
+    const char16_t* first;
+  } cases[] = {
+      {{u"a", u"b"}, 2, u"1"},        {{u"A", u"BC"}, 1, u"3"},
+      {{u"A", u"BC", u"D"}, 1, u"4"}, {{u"A", u"B", u"E"}, 1, u"5"},
+      {{u"A", u"B\u00C9"}, 1, u"6"},  {{u"AB", u"X"}, 1, u"7"},
+      {{u"A", u"BCD"}, 0, nullptr},   {{u"A", u"B", u"D"}, 0, nullptr},
+  };
+  for (const auto& c : cases) {
+    const auto key = h.FindKey(c.path);
+    ASSERT_EQ(key.has_value(), c.values != 0) << int(&c - cases);
+    if (!key) continue;
+    const auto values = h.Values(*key);
+    ASSERT_EQ(values.size(), c.values) << int(&c - cases);
+    EXPECT_EQ(values[0]->data, Utf16Bytes(c.first)) << int(&c - cases);
+  }
+  EXPECT_TRUE(h.FindKey({u"a"}).has_value());  // only through deeper keys
+}
+
 TEST(RegistryHiveFile, LazyLookUpsSeeLaterKeysAndServeThreadsAlike) {
   RegistryHive h = RegistryHive::Parse(kHive);
   const RegKeyPath drivers = {u"Software", u"Wine", u"Drivers"};
