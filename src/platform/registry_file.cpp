@@ -51,10 +51,9 @@ int64_t NowNs() {
 
 // The whole file in one read (more when it grows meanwhile); nullopt when
 // it cannot be opened or read, or is not a regular file.
-std::optional<std::string> ReadWhole(const fs::path& path, FileStamp* stamp = nullptr) {
+std::optional<std::string> ReadWhole(const fs::path& path) {
   const HostFile file(path);
   if (!file.IsOpen()) return std::nullopt;
-  if (stamp) *stamp = StampOf(file.Status());
   return file.ReadAll();
 }
 
@@ -144,9 +143,11 @@ std::shared_ptr<const RegistryHive> HiveFile::Load() const {
             it->second.readAtNs)
       return it->second.hive;
   }
-  FileStamp stamp;
   const int64_t readAt = NowNs();
-  auto text = ReadWhole(path_, &stamp);
+  const HostFile file(path_);
+  if (!file.IsOpen()) return nullptr;
+  const FileStamp stamp = StampOf(file.Status());
+  const std::shared_ptr<const std::string_view> text = file.ReadAllShared();
   if (!text) return nullptr;
   {
     std::lock_guard<std::mutex> lock(cacheMutex);
@@ -159,8 +160,7 @@ std::shared_ptr<const RegistryHive> HiveFile::Load() const {
   }
   std::shared_ptr<const RegistryHive> hive;
   try {
-    hive = std::make_shared<const RegistryHive>(
-        RegistryHive::Parse(std::make_shared<const std::string>(std::move(*text))));
+    hive = std::make_shared<const RegistryHive>(RegistryHive::Parse(text));
   } catch (const ERegistryException&) {
     return nullptr;
   }

@@ -10,6 +10,8 @@
 #include <span>
 #include <unordered_map>
 
+#include "platform/host_file.h"
+
 namespace kx {
 namespace {
 
@@ -616,12 +618,12 @@ class PathMatcher {
 }  // namespace
 
 RegistryHive RegistryHive::Parse(std::string_view text) {
-  return Parse(std::make_shared<const std::string>(text));
+  return Parse(ShareText(std::string(text)));
 }
 
-RegistryHive RegistryHive::Parse(std::shared_ptr<const std::string> source) {
+RegistryHive RegistryHive::Parse(std::shared_ptr<const std::string_view> source) {
   RegistryHive h;
-  if (!source) source = std::make_shared<const std::string>();
+  if (!source) source = std::make_shared<const std::string_view>();
   const std::string_view text = *source;
   h.source_ = std::move(source);
   // Lines are addressed with 32-bit offsets.

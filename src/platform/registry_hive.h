@@ -75,9 +75,9 @@ class RegistryHive {
   // only notes where each key header starts; a key's lines are split and its
   // values decoded when it is first looked up, so a large hive costs one
   // light pass over its lines plus the keys actually used.
-  static RegistryHive Parse(std::shared_ptr<const std::string> text);
+  static RegistryHive Parse(std::shared_ptr<const std::string_view> text);
   // The text the hive was parsed from (not its changes).
-  const std::string& Text() const { return *source_; }
+  std::string_view Text() const { return *source_; }
   std::string Serialize() const;
 
   // Case-insensitive look-up of a key, following symbolic links (#link keys
@@ -170,7 +170,7 @@ class RegistryHive {
   std::vector<int> EnsureSection(const RegKeyPath& storedPath);
   void Touch(const std::vector<int>& sections);
 
-  std::shared_ptr<const std::string> source_ = std::make_shared<const std::string>();
+  std::shared_ptr<const std::string_view> source_ = std::make_shared<const std::string_view>();
   std::vector<Section> sections_;  // in file order, added ones last
   size_t fileSections_ = 0;        // how many come from source_
   // Bytes each file section's header shares with the one before (Scan).

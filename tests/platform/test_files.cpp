@@ -5,15 +5,18 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/host_file.h"
 #include "support/test_system.h"
 
 namespace kx {
@@ -281,6 +284,24 @@ TEST(FileTimes, WholeChainGivesZeroWhenAStepFails) {
   struct timespec old[2] = {{0, 0}, {0, 0}};  // 1970
   ASSERT_EQ(utimensat(AT_FDCWD, f.c_str(), old, 0), 0);
   EXPECT_FALSE(FileDateTime("C:\\t.txt"));
+}
+
+// A whole file read into shared memory comes back byte for byte: small files
+// from the heap, large ones (a grown registry file) in their own mapping.
+TEST(HostFile, WholeFilesReadSharedByteForByte) {
+  const fs::path dir = fs::temp_directory_path() / ("kx-hostfile-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  for (const size_t size : {size_t{0}, size_t{10}, size_t{3} << 20}) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7919) >> 3);
+    const fs::path path = dir / ("f" + std::to_string(size));
+    std::ofstream(path, std::ios::binary) << bytes;
+    const auto text = HostFile(path).ReadAllShared();
+    ASSERT_TRUE(text) << size;
+    EXPECT_TRUE(*text == bytes) << size;
+  }
+  EXPECT_FALSE(HostFile(dir).ReadAllShared());  // not a regular file
+  fs::remove_all(dir);
 }
 
 }  // namespace
