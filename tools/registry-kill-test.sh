@@ -28,7 +28,7 @@ ap.add_argument("--no-wine", action="store_true")
 args = ap.parse_args(sys.argv[2:])
 seed = args.seed if args.seed is not None else int(time.time())
 rng = random.Random(seed)
-cli = os.path.join(args.build_dir, "kestrix-cli")
+cli = os.path.abspath(os.path.join(args.build_dir, "kestrix-cli"))  # the runs start in the prefix
 if not os.access(cli, os.X_OK):
     sys.exit(f"registry-kill-test: {cli} not built")
 
