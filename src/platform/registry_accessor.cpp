@@ -238,13 +238,6 @@ bool RegistryAccessor::WriteText(std::string_view name, std::u16string_view text
   return written;
 }
 
-bool RegistryAccessor::RemoveValue(std::u16string_view name) {
-  if (!open_ || !prefix_) return false;
-  const bool removed = File()->Modify([&](RegistryHive& h) { return h.DeleteValue(key_, name); });
-  if (removed) WarnIfWineRunning();
-  return removed;
-}
-
 const RegValue* RegistryAccessor::KeyBatch::Find(std::string_view name) const {
   return FindNarrowValue(hive_, key_, name);
 }

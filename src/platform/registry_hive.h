@@ -300,11 +300,6 @@ class RegistryAccessor {
   // stamp stay as they were): false then, true when written. "Failed to set
   // data for '%s'" when it cannot be written.
   bool WriteText(std::string_view name, std::u16string_view text);
-  // Removes the value of exactly this stored name (case ignored as the
-  // registry ignores it). False when there is no current key or no such
-  // value; raises ERegistryException when the hive file cannot be written,
-  // so a failure is never taken for a value that was not there.
-  bool RemoveValue(std::u16string_view name);
   // The raw value (tests and diagnostics).
   std::optional<RegValue> ReadValue(std::string_view name) const;
 
