@@ -36,11 +36,6 @@ TEST(PackageOptionsParse, SwitchesBaseStringsAndDamage) {
   EXPECT_EQ(good->Description, "Tern's \xFC");
   EXPECT_EQ(PackageSwitchesText(*good),
             "A+ B- C+ D- E+ F- G+ H- I+ J- K+ L- M+ N- O+ P- Q+ R- S+ T- U+ V- W+ X- Y+ Z4");
-  // Core text is Windows-1252: the strings come out unchanged.
-  const TPackageOptionsText text = PackageOptionsText(*good);
-  EXPECT_EQ(text.Conditionals, "PACKAGES;");
-  EXPECT_EQ(text.UnitAliases, "WinTypes=Windows");
-  EXPECT_EQ(text.Description, "Tern's \xFC");
 
   // A third-party package: no conditional defines, so the description is
   // the third string, not the aliases.
