@@ -62,7 +62,7 @@ Tree& Shared() {
 void BM_SmartFindSearchWithRows(benchmark::State& state) {
   Shared();
   const std::vector<std::string> none;
-  const TFindRowContext context{&none, &none, &none};
+  const TFindRowContext context{&none, &none, &none, {}};
   const bool rows = state.range(0) != 0;
   size_t found = 0;
   for (auto _ : state) {

@@ -259,6 +259,7 @@ TKnownPackList& TDelphi3Page::List() {
         form_.Lists(), form_.Dialogs(),
         [this](const std::string& t) { form_.Dialogs().WarningOk(t); }, form_.Meter(),
         form_.MessagePump());
+    list_->OriginalPath = form_.OriginalPath;
   }
   return *list_;
 }

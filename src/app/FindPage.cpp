@@ -186,6 +186,7 @@ void TFindPage::RunSearch(const Request& request) {
   FindPackStartStopBTN->setText(QString::fromLatin1(kFindRunningCaption));
   searchTag_ = 1;
   SetSearchControlsInert(true);
+  sharedFiles_.reset();  // the shared files are looked up afresh for each search
   try {
     const TPackSearchRoots roots =
         PackSearchRoots(request.mode, request.mask, request.folder, request.stopAtFirst,
@@ -317,6 +318,8 @@ void TFindPage::FindPackageFileAddFile(const TFoundFile& file) {
   context.StdRunTimePackages = &form_.StdRunTimePackages;
   context.StdDesignTimePackages = &form_.StdDesignTimePackages;
   context.SharedPackNames = &form_.SharedPackNames;
+  if (!sharedFiles_) sharedFiles_ = std::make_shared<TSharedPackages>(form_.SharedPackNames);
+  context.SharedFiles = sharedFiles_;
   const TFindRow cells = MakeFindRow(file.fileName, context, &file.hostPath);
   TListModel::Row row;
   for (const std::string& cell : cells) row.cells << FromCore(cell);

@@ -106,6 +106,7 @@ class TFindPage : public QWidget {
   int searchTag_ = 0;
   std::optional<Request> pending_;
   std::vector<TListModel::Row> newRows_;
+  std::shared_ptr<const TSharedPackages> sharedFiles_;  // of the running search
   QElapsedTimer sincePump_;
   int pumpIntervalMs_ = 20;
 };

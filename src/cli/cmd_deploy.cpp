@@ -4,8 +4,7 @@
 
 #include "cli/cli.h"
 #include "cli/output.h"
-#include "delphi3/D3_Reg.h"
-#include "delphi3/SysPackg.h"
+#include "delphi3/KnownPacks.h"
 #include "deploy/DeployReport.h"
 #include "platform/files.h"
 #include "platform/strutil.h"
@@ -32,9 +31,11 @@ int RunDeploy(const Args& args) {
   // The walk uses PATH as found at start-up, as the window's does.
   settings.OriginalPath = Startup().State.OriginalPath;
   settings.ExpandedPath = Startup().State.ExpandedPath;
-  ReadSharedPackages(settings.SharedPackNames);
-  AddRunTimePackages(settings.StdRunTimePackages);
-  AddDesignTimePackages(settings.StdDesignTimePackages);
+  KnownPackStore tables;
+  tables.ReadPackageTables(Startup().Delphi3Installed);
+  settings.SharedPackNames = std::move(tables.SharedPackNames);
+  settings.StdRunTimePackages = std::move(tables.StdRunTimePackages);
+  settings.StdDesignTimePackages = std::move(tables.StdDesignTimePackages);
   TFileFinder finder;
   TModuleSearch search(finder);
   settings.FindModuleFile = [&search](const std::string& name, std::string& path) {

@@ -5,9 +5,8 @@
 
 #include "cli/cli.h"
 #include "cli/output.h"
-#include "delphi3/D3_Reg.h"
+#include "delphi3/KnownPacks.h"
 #include "delphi3/SearchPath.h"
-#include "delphi3/SysPackg.h"
 #include "platform/codepage.h"
 #include "platform/strutil.h"
 #include "platform/system.h"
@@ -27,10 +26,11 @@ StartupState ReadStartupState() {
   StartupState s;
   s.SystemDirectory = Startup().State.SystemDirectory;
   s.ExpandedPath = Startup().State.ExpandedPath;
-  if (!Startup().Delphi3Installed) return s;
-  AddRunTimePackages(s.StdRunTime);
-  AddDesignTimePackages(s.StdDesignTime);
-  ReadSharedPackages(s.Shared);
+  KnownPackStore tables;
+  tables.ReadPackageTables(Startup().Delphi3Installed);
+  s.StdRunTime = std::move(tables.StdRunTimePackages);
+  s.StdDesignTime = std::move(tables.StdDesignTimePackages);
+  s.Shared = std::move(tables.SharedPackNames);
   return s;
 }
 

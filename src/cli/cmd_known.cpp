@@ -69,6 +69,7 @@ int RunKnown(const Args& args) {
   NullMeter meter;
   TKnownPackList list(store.Lists(), prompts, [&](const std::string& t) { prompts.Print(t); },
                       meter, {});
+  list.OriginalPath = Startup().State.OriginalPath;
   list.InitSystemInfo();
 
   if (action.empty()) {

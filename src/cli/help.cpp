@@ -193,8 +193,9 @@ std::vector<CommandHelp> MakeCliCommands() {
        "found, its ten cells tab-separated: name, folder, size, type (DPLRun, DPLDsgn or "
        "DPLBoth for package libraries), System, Shared, the three dates and the hard-link "
        "count. Without --folder, --system or --path it searches the current folder's drive, "
-       "then every other ready drive (not A: and B:); a drive that maps the whole host disk "
-       "can take long.",
+       "then every other ready drive (not A: and B:); the drive that maps the host's root "
+       "is never searched whole: on it, the current folder's tree stands for it. A file "
+       "keeps the drive it was found under.",
        {{"MASK",
          "file names to look for, with * and ? ('*.dpl', 'vcl*.DCP'), letter case "
          "ignored; a folder part (host or Windows, 'C:\\Lib\\*.dpl') searches that folder "
@@ -224,9 +225,10 @@ std::vector<CommandHelp> MakeCliCommands() {
         {"up PATH", "move the package one place earlier in the load order"},
         {"down PATH", "move the package one place later in the load order"},
         {"check",
-         "test the load order, one finding per line: every package that is On needs "
-         "its required packages findable, and a required package that is itself a "
-         "known package must be On and come earlier"}},
+         "test the load order as the IDE loads it, one finding per line: each required "
+         "package of a package that is On must be loaded earlier in the order or lie where "
+         "the loader looks (the IDE's Bin folder, the system and Windows folders, PATH as "
+         "found at start-up; not the library search path)"}},
        {{"0", "printed or changed; check found nothing"},
         {"1",
          "Delphi 3 is not installed (actions), PATH is not listed or cannot move, the "

@@ -5,6 +5,7 @@
 
 #include "delphi3/D3_Reg.h"
 #include "delphi3/SearchPath.h"
+#include "delphi3/SharedPacks.h"
 #include "delphi3/SysPackg.h"
 #include "package/PackMan.h"
 #include "platform/activity_log.h"
@@ -49,13 +50,6 @@ std::u16string ReadDescriptionAsData(const std::string& path) {
   return ReadPackageDescription(image.Handle()).value_or(std::u16string());
 }
 
-// The file name without its extension ("C:\D3\vcl30.dpl" -> "vcl30").
-std::string PackageBaseName(const std::string& path) {
-  const std::string name = ExtractFileName(path);
-  const std::string ext = ExtractFileExt(name);
-  return name.substr(0, name.size() - ext.size());
-}
-
 // Two names as stored, compared ignoring the case of ASCII letters only.
 bool SameStoredName(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return false;
@@ -85,6 +79,12 @@ void CompleteStoredNames(const std::vector<std::string>& names,
 template <typename T>
 void EraseAt(std::vector<T>& list, int i) {
   if (i >= 0 && i < static_cast<int>(list.size())) list.erase(list.begin() + i);
+}
+
+template <typename T>
+void InsertAt(std::vector<T>& list, int i, T value) {
+  i = std::clamp(i, 0, static_cast<int>(list.size()));
+  list.insert(list.begin() + i, std::move(value));
 }
 
 template <typename T>
@@ -133,6 +133,13 @@ void KnownPackStore::ReadFromRegistry() {
   ReadSharedPackages(SharedPackNames);
 }
 
+void KnownPackStore::ReadPackageTables(bool delphi3Installed) {
+  if (!delphi3Installed) return;
+  AddRunTimePackages(StdRunTimePackages);
+  AddDesignTimePackages(StdDesignTimePackages);
+  ReadSharedPackages(SharedPackNames);
+}
+
 void KnownPackStore::Clear() { *this = KnownPackStore(); }
 
 TKnownPackList::TKnownPackList(KnownPackLists lists, Prompts& prompts, WarningFn warningOk,
@@ -151,6 +158,7 @@ TKnownPackList::TKnownPackList(KnownPackLists lists, Prompts& prompts, WarningFn
 void TKnownPackList::ClassifyPackages() {
   LogLine("* Suddivide il tipo di package: tutti");
   lists_.KnownPackStatus.assign(lists_.KnownPackNames.size(), psOn);
+  lists_.KnownKeyCount = static_cast<int>(lists_.KnownPackNames.size());
   CompleteStoredNames(lists_.KnownPackNames, lists_.KnownPackStoredNames);
   CompleteStoredNames(lists_.DisabledPackNames, lists_.DisabledPackStoredNames);
   LogLine("* Suddivide il tipo di package: toglie gli OFF e i LOST");
@@ -182,6 +190,7 @@ void TKnownPackList::ClassifyPackages() {
 
 void TKnownPackList::InitSystemInfo() {
   LogLine("*** Executing InitSystemInfo()...");
+  sharedFiles_.reset();  // looked up afresh for the new rows
   meter_.Show();
   if (processMessages_) processMessages_();
   try {
@@ -236,10 +245,11 @@ bool TKnownPackList::AddKnownPackageRow(const std::string& path, const std::stri
                                     ExtractFileName(path))
                       ? "Yes"
                       : "No");
-    row.push_back(IndexOfText(lists_.SharedPackNames, path) >= 0 ||
-                          IndexOfText(lists_.SharedPackNames, file) >= 0
-                      ? "Yes"
-                      : "No");
+    // The same file as a shared package, whichever path names it; a shared
+    // name whose file is missing matches the text, as stored or expanded.
+    if (!sharedFiles_) sharedFiles_ = std::make_shared<TSharedPackages>(lists_.SharedPackNames);
+    row.push_back(sharedFiles_->Holds(file) || (path != file && sharedFiles_->Holds(path)) ? "Yes"
+                                                                                           : "No");
     row.push_back(ExtractFilePath(path));
     const std::optional<FileInformation> info = GetFileInformation(file);
     if (!info) throw EFOpenError("Cannot open file " + path);
@@ -269,8 +279,12 @@ KnownPackButtons TKnownPackList::Buttons() const {
   b.load = !lost;
   b.remove = true;
   b.find = !b.load;
-  b.up = !lost && Selected > 0;
-  b.down = !lost && Selected < lists_.OnPackCount + lists_.OffPackCount - 1;
+  // A row moves only within the rows of "Known Packages" (the first
+  // KnownKeyCount), whatever their statuses: a Lost row among them is a
+  // value of the key like any other.
+  const int keyRows = std::min(lists_.KnownKeyCount, static_cast<int>(Rows.size()));
+  b.up = !lost && Selected > 0 && Selected < keyRows;
+  b.down = !lost && Selected + 1 < keyRows;
   return b;
 }
 
@@ -328,7 +342,10 @@ void TKnownPackList::AddKnownPackBtnClick() {
 }
 
 bool TKnownPackList::AddKnownPackage(const std::string& path) {
-  const int insertAt = lists_.OnPackCount;
+  // After the rows of "Known Packages", before the disabled-only ones.
+  const int insertAt =
+      std::clamp(lists_.KnownKeyCount, 0,
+                 static_cast<int>(std::min(lists_.KnownPackNames.size(), Rows.size())));
   try {
     if (IndexOfText(lists_.KnownPackNames, path) >= 0) {
       ShowWarning(kPackageExistsMsg);
@@ -341,13 +358,17 @@ bool TKnownPackList::AddKnownPackage(const std::string& path) {
     const std::u16string description = ReadDescriptionAsData(path);
     if (!WriteKnownPackage(path, description))
       throw ERegistryException("Failed to set data for '" + path + "'");
-    lists_.KnownPackNames.push_back(path);
     CompleteStoredNames(lists_.KnownPackNames, lists_.KnownPackStoredNames);
-    lists_.KnownPackStatus.push_back(psOn);
-    lists_.KnownPackDescriptions.push_back(Utf16ToCp1252(description));
+    lists_.KnownPackStatus.resize(lists_.KnownPackNames.size(), psOn);
+    lists_.KnownPackDescriptions.resize(lists_.KnownPackNames.size());
+    InsertAt(lists_.KnownPackNames, insertAt, path);
+    InsertAt(lists_.KnownPackStoredNames, insertAt, Cp1252ToUtf16(path));
+    InsertAt(lists_.KnownPackStatus, insertAt, static_cast<int>(psOn));
+    InsertAt(lists_.KnownPackDescriptions, insertAt, Utf16ToCp1252(description));
+    lists_.KnownKeyCount = insertAt + 1;
     // The row is On whether or not its cells could all be worked out (a
     // .dpl without package information shows "N/A"), so it counts.
-    AddKnownPackageRow(path, lists_.KnownPackDescriptions.back(), psOn, insertAt);
+    AddKnownPackageRow(path, lists_.KnownPackDescriptions[insertAt], psOn, insertAt);
     ++lists_.OnPackCount;
     ShowWarning(kNextStartMsg);
     return true;
@@ -380,6 +401,7 @@ bool TKnownPackList::RemoveKnownPackage(int row) {
   CompleteStoredNames(lists_.KnownPackNames, lists_.KnownPackStoredNames);
   if (const int i = IndexOfStored(lists_.KnownPackStoredNames, stored); i >= 0) {
     // The parallel lists lose the same entry.
+    if (i < lists_.KnownKeyCount) --lists_.KnownKeyCount;
     EraseAt(lists_.KnownPackNames, i);
     EraseAt(lists_.KnownPackStoredNames, i);
     EraseAt(lists_.KnownPackDescriptions, i);
@@ -452,7 +474,8 @@ std::vector<LoadOrderFinding> TKnownPackList::TestKnownPackBtnClick() {
     std::vector<int> statuses = lists_.KnownPackStatus;
     statuses.resize(lists_.KnownPackNames.size(), psOn);
     try {
-      const std::vector<LoadOrderFinding> all = CheckLoadOrder(lists_.KnownPackNames, statuses);
+      const std::vector<LoadOrderFinding> all =
+          CheckLoadOrder(lists_.KnownPackNames, statuses, OriginalPath);
       for (int i = 0; i < count; ++i) {
         LogLine("*** Testing package \"" + lists_.KnownPackNames[i] + "\"");
         for (const LoadOrderFinding& f : all) {
@@ -487,43 +510,46 @@ std::vector<std::string> ReadRequiredPackages(const std::string& path) {
   return ParsePackageInfo(*data, ExtractFileName(path)).requiredPackages;
 }
 
-std::vector<std::string> FreshIdeSearchFolders() {
+std::vector<std::string> IdeLoaderSearchFolders(const std::string& originalPath) {
+  const WinSystem& sys = Sys();
   const std::string rootDir = ReadDelphiRootDir();
   std::vector<std::string> folders;
   if (!rootDir.empty()) folders.push_back(ExpandDelphiMacro("$(DELPHI)\\Bin", rootDir));
-  folders.push_back(Sys().SystemDirectory());
-  folders.push_back(Sys().WindowsDirectory());
-  // The IDE's PATH: the process's, extended with the library search path
-  // (the tool's own PATH may already carry it; a folder twice costs nothing).
-  for (const std::string& folder : SplitString(Sys().Env().Get("PATH").value_or(""), ';'))
-    folders.push_back(ExpandDelphiMacro(folder, rootDir));
-  std::string libraryPath;
-  try {
-    libraryPath = ReadLibrarySearchPath();
-  } catch (const std::exception&) {
-    // Unreadable: the IDE would not find anything along it either.
-  }
-  for (const std::string& folder : SplitString(libraryPath, ';'))
-    folders.push_back(ExpandDelphiMacro(folder, rootDir));
+  folders.push_back(sys.SystemDirectory());
+  // The 16-bit system folder, which NT and Wine search after the system folder.
+  const std::string system16 = IncludeTrailingBackslash(sys.WindowsDirectory()) + "system";
+  if (!SameText(system16, sys.SystemDirectory()) && DirectoryExists(system16))
+    folders.push_back(system16);
+  folders.push_back(sys.WindowsDirectory());
+  // PATH as the tool found it: the IDE does not put its library search path
+  // on the loader's path (the tool does that for itself alone).
+  for (const std::string& folder : SplitString(originalPath, ';'))
+    if (!folder.empty()) folders.push_back(folder);
   return folders;
 }
 
 std::vector<LoadOrderFinding> CheckLoadOrder(const std::vector<std::string>& names,
                                              const std::vector<int>& statuses,
+                                             const std::string& originalPath,
                                              const PackageReader& reader) {
   std::vector<LoadOrderFinding> findings;
-  const std::vector<std::string> folders = FreshIdeSearchFolders();
+  const std::vector<std::string> folders = IdeLoaderSearchFolders(originalPath);
+  const auto statusOf = [&](size_t j) { return j < statuses.size() ? statuses[j] : psOn; };
+  // Whether the IDE loads a package: it is On and its file is there.
+  std::vector<bool> loads(names.size());
+  for (size_t j = 0; j < names.size(); ++j)
+    loads[j] = statusOf(j) == psOn && FileExists(ExpandDelphiMacro(names[j]));
   for (size_t i = 0; i < names.size(); ++i) {
-    if (i < statuses.size() && statuses[i] != psOn) continue;  // the IDE does not load it
+    if (statusOf(i) != psOn) continue;  // the IDE does not load it
     const std::string& path = names[i];
     auto add = [&](const std::string& text) { findings.push_back({path, text}); };
-    const std::string file = ExpandDelphiMacro(path);
-    if (!FileExists(file)) {
+    if (!loads[i]) {
       add(Quoted(path) + " is set to load, but its file cannot be found.");
       continue;
     }
     std::vector<std::string> required;
     try {
+      const std::string file = ExpandDelphiMacro(path);
       required = reader ? reader(file) : ReadRequiredPackages(file);
     } catch (const std::exception& e) {
       add(Quoted(path) + ": its package information cannot be read (" + e.what() + ").");
@@ -531,24 +557,24 @@ std::vector<LoadOrderFinding> CheckLoadOrder(const std::vector<std::string>& nam
     }
     const std::string ext = SameText(ExtractFileExt(path), ".bpl") ? ".bpl" : ".dpl";
     for (const std::string& req : required) {
+      // The loader resolves the module name: a module of that name loaded
+      // before (a known package earlier in the order), else its own search.
+      const std::string module = req + ext;
       int known = -1;
-      for (size_t j = 0; j < names.size() && known < 0; ++j)
-        if (SameText(PackageBaseName(names[j]), req)) known = static_cast<int>(j);
-      if (known == static_cast<int>(i)) continue;
-      const std::string head = Quoted(path) + " requires " + Quoted(req);
-      if (known >= 0) {
-        const int status = known < static_cast<int>(statuses.size()) ? statuses[known] : psOn;
-        if (status != psOn) {
-          add(head + ", which is disabled (" + Quoted(names[known]) + ").");
-          continue;
-        }
-        if (known > static_cast<int>(i)) {
-          add(head + ", which comes later in the load order (" + Quoted(names[known]) + ").");
-          continue;
-        }
-        continue;  // loaded before it by the IDE
+      bool loadedBefore = false;
+      for (size_t j = 0; j < names.size(); ++j) {
+        if (!SameText(ExtractFileName(names[j]), module)) continue;
+        if (known < 0) known = static_cast<int>(j);
+        if (j < i && loads[j]) loadedBefore = true;
       }
-      if (!FoundInFolders(folders, req + ext)) add(head + ", which the loader cannot find.");
+      if (known == static_cast<int>(i) || loadedBefore || FoundInFolders(folders, module)) continue;
+      const std::string head = Quoted(path) + " requires " + Quoted(req);
+      if (known >= 0 && statusOf(known) != psOn)
+        add(head + ", which is disabled (" + Quoted(names[known]) + ").");
+      else if (known > static_cast<int>(i))
+        add(head + ", which comes later in the load order (" + Quoted(names[known]) + ").");
+      else
+        add(head + ", which the loader cannot find.");
     }
   }
   return findings;

@@ -5,10 +5,12 @@
 // and calls these operations; the command line does the same without a
 // window.
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "delphi3/SharedPacks.h"
 #include "platform/errors.h"
 #include "platform/ui.h"
 
@@ -62,6 +64,10 @@ struct KnownPackLists {
   int& OnPackCount;
   int& OffPackCount;
   int& LostPackCount;
+  // How many leading entries of KnownPackNames are values of "Known
+  // Packages" (in the key's order); the entries after them are listed only
+  // under "Disabled Packages". The rows stand in the same order.
+  int& KnownKeyCount;
 };
 
 // The same lists held by value (the command line and tests).
@@ -79,10 +85,16 @@ struct KnownPackStore {
   int OnPackCount = 0;
   int OffPackCount = 0;
   int LostPackCount = 0;
+  int KnownKeyCount = 0;
 
   // What start-up reads when Delphi 3 is installed: the standard package
   // tables, then the known, disabled and shared package names.
   void ReadFromRegistry();
+  // The standard package tables and the shared package names as start-up
+  // has them: read only when Delphi 3 is installed, empty otherwise (every
+  // System and Shared cell then reads "No"). The window, deploy and find
+  // all go by this one rule.
+  void ReadPackageTables(bool delphi3Installed);
   // Empties every list and count.
   void Clear();
   KnownPackLists Lists() {
@@ -98,7 +110,8 @@ struct KnownPackStore {
             StdDesignTimePackages,
             OnPackCount,
             OffPackCount,
-            LostPackCount};
+            LostPackCount,
+            KnownKeyCount};
   }
 };
 
@@ -123,6 +136,9 @@ class TKnownPackList {
   TKnownPackList(KnownPackLists lists, Prompts& prompts, WarningFn warningOk, ProgressMeter& meter,
                  ProcessMessagesFn processMessages);
 
+  // PATH as found at start-up (OriginalPath): the loader path the
+  // load-order check gives the IDE.
+  std::string OriginalPath;
   // The rows of the list view: kKnownPackColumnCount cells each.
   std::vector<std::vector<std::string>> Rows;
   // The package name of each row exactly as stored (parallel to Rows).
@@ -162,7 +178,10 @@ class TKnownPackList {
   // The dialog, then AddKnownPackage.
   void AddKnownPackBtnClick();
   // Registers path: "Package already exists." / the next-start note, or
-  // "ERROR: No package added.". True when the package was added.
+  // "ERROR: No package added.". True when the package was added. The value
+  // comes last in "Known Packages", and its row (and list entry) after the
+  // last row of that key, before the packages listed only as disabled: the
+  // rows keep the key's order, which is the order the IDE loads them in.
   bool AddKnownPackage(const std::string& path);
   // Asks, then removes the selected row. True when it was removed.
   bool RemoveKnownPackBtnClick();
@@ -171,9 +190,11 @@ class TKnownPackList {
   // error is shown, the row and the lists stay, and the result is false.
   bool RemoveKnownPackage(int row);
   // Swaps the selected row with its upper (up) or lower neighbour in the
-  // registry and the list. A path missing from "Known Packages" raises an
-  // error without message text; nothing is changed then. False when there
-  // is no selection or no such neighbour.
+  // registry and the list, which stay in the same order. A path missing
+  // from "Known Packages" raises an error without message text; nothing is
+  // changed then. False when there is no selection or no such neighbour.
+  // The buttons allow a move only past a neighbour that is a value of
+  // "Known Packages".
   bool MoveKnownPackage(bool up);
 
   // The walk of Test and the load-order check; findings are logged and
@@ -185,29 +206,34 @@ class TKnownPackList {
     if (warningOk_) warningOk_(text);
   }
   KnownPackLists lists_;
+  std::shared_ptr<const TSharedPackages> sharedFiles_;  // SharedPackNames, looked up
   Prompts& prompts_;
   WarningFn warningOk_;
   ProgressMeter& meter_;
   ProcessMessagesFn processMessages_;
 };
 
-// The load-order check: for each package that is On, in load order, every
-// required package must be found as a freshly started IDE finds it
-// (FreshIdeSearchFolders), and a required package
-// that is itself a known package must come earlier and be On. reader
-// returns the required package names of a package module (raises when it
-// cannot be read); by default PACKAGEINFO read from a data-file mapping.
+// The load-order check, as the IDE loads its packages: in load order, each
+// package that is On (and whose file is there) with the system loader. A
+// required package resolves when a module of its name was loaded earlier in
+// the order, or when the loader's search finds it (IdeLoaderSearchFolders).
+// Anything else is a finding: a required package that is disabled, that
+// comes later in the order, or that the loader cannot find. reader returns
+// the required package names of a package module (raises when it cannot be
+// read); by default PACKAGEINFO read from a data-file mapping.
 std::vector<LoadOrderFinding> CheckLoadOrder(const std::vector<std::string>& names,
                                              const std::vector<int>& statuses,
+                                             const std::string& originalPath,
                                              const PackageReader& reader = {});
 // The required package names of a package file read as data.
 std::vector<std::string> ReadRequiredPackages(const std::string& path);
-// The folders a freshly started IDE searches for a package it loads, in
-// order: its program folder ($(DELPHI)\Bin, when the root folder is known),
-// the system folder, the Windows folder, then PATH extended with the library
-// search path. Modules the tool itself has loaded and its current folder
-// play no part.
-std::vector<std::string> FreshIdeSearchFolders();
+// The folders the IDE's loader searches for a package it loads, in order:
+// the IDE's program folder ($(DELPHI)\Bin, when the root folder is known),
+// the system folder, the 16-bit system folder (when there is one), the
+// Windows folder, then originalPath (PATH as the tool found it at start-up).
+// The library search path is not among them, nor are the tool's current
+// folder and the modules it has loaded itself.
+std::vector<std::string> IdeLoaderSearchFolders(const std::string& originalPath);
 
 // The Delphi 3 IDE options of the page, in the order of its fill.
 struct IdeOption {

@@ -69,10 +69,13 @@ void ExpandSearchPath(SearchPathState& state, Environment& env) {
   const std::optional<std::string> path = env.Get("PATH");
   if (!path || path->empty()) throw Exception("Error retrieving path!");
   state.OriginalPath = *path;
-  state.ExpandedPath = state.OriginalPath + ";" + ExpandDelphiMacro(state.DelphiSearchPath);
-  if (FindText(state.ExpandedPath, state.SystemDirectory) == std::string::npos)
-    state.ExpandedPath = state.SystemDirectory + ";" + state.ExpandedPath;
-  if (!SetPath(env, state.ExpandedPath)) throw Exception("Error expanding path!");
+  std::string expanded = state.OriginalPath + ";" + ExpandDelphiMacro(state.DelphiSearchPath);
+  if (FindText(expanded, state.SystemDirectory) == std::string::npos)
+    expanded = state.SystemDirectory + ";" + expanded;
+  // ExpandedPath names the PATH in effect: a value the environment refused
+  // is never recorded.
+  if (!SetPath(env, expanded)) throw Exception("Error expanding path!");
+  state.ExpandedPath = std::move(expanded);
 }
 
 void ExpandSearchPath(SearchPathState& state) { ExpandSearchPath(state, Sys().Env()); }
@@ -104,6 +107,9 @@ TStartupPaths StartupSearchPath() {
     }
   } catch (const std::exception&) {
     LogLine("** Expanding Path...ERROR!");
+    // PATH keeps the value it had (a value too long to extend, say): the
+    // deployment walk and its restore work from the PATH in effect.
+    s.State.OriginalPath = s.State.ExpandedPath = Sys().Env().Get("PATH").value_or("");
   }
   return s;
 }

@@ -35,7 +35,8 @@ std::string ExpandDelphiMacro(std::string_view text, std::string_view rootDir);
 // when it does not already occur in the path, as a substring ignoring
 // case; DelphiSearchPath with "$(DELPHI)" expanded, while the state keeps
 // it as stored). "Error retrieving path!" when PATH is missing or empty, "Error
-// expanding path!" when the environment refuses the new value.
+// expanding path!" when the environment refuses the new value; ExpandedPath
+// is set only once PATH holds it.
 void ExpandSearchPath(SearchPathState& state, Environment& env);
 void ExpandSearchPath(SearchPathState& state);  // on Sys().Env()
 // Sets PATH back to OriginalPath ("Error expanding path!" when refused). An
@@ -53,7 +54,8 @@ struct TStartupPaths {
 // The one start-up routine: detects Delphi 3 and, when it is installed,
 // extends PATH with the library search path. Writes the start-up lines of
 // the activity log; a failure is logged ("** Expanding Path...ERROR!") and
-// leaves PATH as it was, with what was read before it kept. Never throws.
+// leaves PATH as it was, with the library search path read before it kept
+// and OriginalPath = ExpandedPath = the PATH in effect. Never throws.
 TStartupPaths StartupSearchPath();
 
 }  // namespace kx

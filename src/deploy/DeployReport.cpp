@@ -1,5 +1,6 @@
 #include "deploy/DeployReport.h"
 
+#include "delphi3/SharedPacks.h"
 #include "delphi3/SysPackg.h"
 #include "platform/formats.h"
 #include "platform/strutil.h"
@@ -15,18 +16,15 @@ constexpr const char* kBadPath = "Bad path: ";
 constexpr size_t kMaxEnvironmentValue = 32767;
 
 void SetPathOrFail(const std::string& value) {
+  // PATH already holding the value needs no change, and so cannot fail: a
+  // PATH in effect that is longer than the environment takes (a long
+  // WINEPATH) is walked with as it is.
+  if (Sys().Env().Get("PATH") == value) return;
   if (value.size() > kMaxEnvironmentValue) throw Exception("Error shrinking path!");
   Sys().Env().Set("PATH", value);
 }
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
-
-bool Shared(const TDeploySettings& settings, const std::string& path) {
-  for (const std::string& s : settings.SharedPackNames) {
-    if (SameText(s, path)) return true;
-  }
-  return false;
-}
 
 void WriteReport(const TDeploySettings& settings, const TModuleList& checked,
                  const std::vector<std::string>& missing, std::vector<std::string>& report) {
@@ -87,7 +85,7 @@ TDeployRow MakeDeployRow(const std::string& name, const TModulePathData& data,
   c[6] = IsStandardPackage(settings.StdRunTimePackages, settings.StdDesignTimePackages, name)
              ? "Yes"
              : "No";
-  c[7] = Shared(settings, data.Path) ? "Yes" : "No";
+  c[7] = !data.Path.empty() && IsSharedPackage(settings.SharedPackNames, data.Path) ? "Yes" : "No";
   return row;
 }
 

@@ -38,8 +38,8 @@ void AddReadyDrives(std::vector<std::string>& roots) {
   // There is no critical-error dialog to suppress here: a drive that is not
   // ready simply cannot be listed. A: and B: are floppy drives and never
   // probed; a drive that maps the host's root folder holds the whole
-  // machine (every other drive included) and is searched only when it is
-  // the current drive, which the caller lists itself.
+  // machine (every other drive included) and is never searched as a whole:
+  // the caller lists the current folder when it lies on that drive.
   for (const std::string& root : drives) {
     const char letter = static_cast<char>(root[0] & ~0x20);
     if (letter == 'A' || letter == 'B') continue;
@@ -78,7 +78,13 @@ void BuildSearchRoots(const std::string& mask, std::vector<std::string>& roots, 
   const std::string drive = DrivePart(folder);
   const std::string driveRoot = drive.empty() ? std::string() : drive + "\\";
   if (stopAtFirst && !folder.empty() && folder != "\\") roots.push_back(folder);
-  roots.push_back(driveRoot);
+  if (DriveMapsHostRoot(driveRoot)) {
+    // That drive holds the whole machine: its search is the folder's tree,
+    // not the host's root.
+    if (!stopAtFirst) roots.push_back(folder);
+  } else {
+    roots.push_back(driveRoot);
+  }
   AddReadyDrives(roots);
 }
 

@@ -25,8 +25,10 @@ void AddReadyDrives(std::vector<std::string>& roots);
 // Appends the search roots for a file mask: the mask's folder (the current
 // directory when it has none) with a trailing '\', only when stopAtFirst is
 // set; then that folder's drive root ("C:\" or "\\server\share\"; nothing
-// when the folder has no drive part; no duplicate test); then the ready
-// drives (AddReadyDrives).
+// when the folder has no drive part; no duplicate test), except for a drive
+// that maps the host's root folder, which is never searched as a whole: the
+// folder itself stands for it (once); then the ready drives
+// (AddReadyDrives).
 void BuildSearchRoots(const std::string& mask, std::vector<std::string>& roots, bool stopAtFirst);
 
 }  // namespace kx

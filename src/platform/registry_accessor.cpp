@@ -209,6 +209,9 @@ std::vector<RegValue> RegistryAccessor::GetValues() const {
 std::optional<std::u16string> RegistryAccessor::ReadText(std::string_view name) const {
   auto v = ReadValue(name);
   if (!v) return std::nullopt;
+  // A value without data is empty text whatever its type ("x"=hex:), as
+  // ReadString has it.
+  if (v->data.empty()) return std::u16string();
   if (v->type != REG_SZ && v->type != REG_EXPAND_SZ)
     throw ERegistryException("Invalid data type for '" + std::string(name) + "'");
   return Utf16LeText(v->data);

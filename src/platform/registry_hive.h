@@ -292,8 +292,9 @@ class RegistryAccessor {
   // stored (no code-page conversion).
   std::vector<RegValue> GetValues() const;
   // The stored UTF-16 text of a REG_SZ / REG_EXPAND_SZ value up to its first
-  // NUL, every character kept; nullopt for a missing value; "Invalid data
-  // type for '%s'" for any other type.
+  // NUL, every character kept; nullopt for a missing value; empty text for
+  // a value without data of any type; "Invalid data type for '%s'" for any
+  // other type.
   std::optional<std::u16string> ReadText(std::string_view name) const;
   // Stores text exactly as given as a REG_SZ value. A value that already
   // holds this text as REG_SZ is left alone (the file and the key's time

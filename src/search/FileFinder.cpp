@@ -30,7 +30,7 @@ bool IsPseudoFileSystem(const fs::path& hostFolder) {
 
 // One run's state: the folders already searched.
 struct TFileFinder::Walk {
-  explicit Walk(TFileFinder& f) : finder(f), folders(f.MountTable) {}
+  explicit Walk(TFileFinder& f) : finder(f), folders(f.MountTable, f.HostRoot) {}
   TFileFinder& finder;
   walk::FolderWalk folders;
   walk::DirSet visited;

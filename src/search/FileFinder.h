@@ -20,8 +20,10 @@
 //    never entered, nor, below a root, network and user-space mounts (told
 //    from MountTable, never by touching them), and folders that cannot be
 //    listed are skipped silently.
-//  - A folder that is a drive's root is named by that drive, whichever root
-//    led to it (Z:\home\u\.wine\drive_c\x.dpl is reported as C:\x.dpl).
+//  - A file keeps the drive of the root it was found under. Only below a
+//    root on a drive that maps the host's root folder is a folder that is
+//    another drive's root named by that drive (Z:\home\u\.wine\drive_c\x.dpl
+//    is reported as C:\x.dpl).
 //  - Names Windows cannot have (\ : * ? " < > |, control characters) are
 //    left out, as are names without an exact Windows-1252 form.
 //
@@ -83,6 +85,9 @@ class TFileFinder {
   // The mount table (format of /proc/self/mountinfo) that tells the network
   // and user-space mounts.
   std::filesystem::path MountTable{"/proc/self/mountinfo"};
+  // The host's root folder: a drive that maps it names the roots of the
+  // other drives below it by those drives.
+  std::filesystem::path HostRoot{"/"};
 
   // Runs the search to its end. Returns false without doing anything when a
   // search of this finder is already running (a handler called Execute).

@@ -161,18 +161,23 @@ RemoteMounts ReadRemoteMounts(const fs::path& mountTable) {
   return mounts;
 }
 
-FolderWalk::FolderWalk(const fs::path& mountTable)
+FolderWalk::FolderWalk(const fs::path& mountTable, const fs::path& hostRootPath)
     : remote_(ReadRemoteMounts(mountTable)), devMount_(DevMountDevice()) {
   // The drive roots, by what they are on the host. A drive on a network
   // mount is left out: touching a stale one would block the search.
+  struct stat hostRoot {};
+  const bool haveHostRoot = stat(hostRootPath.c_str(), &hostRoot) == 0;
   for (const char letter : Sys().Drives().Letters()) {
     const auto host = Sys().Drives().HostRoot(letter);
     if (!host) continue;
     const std::string path = host->lexically_normal().string();
     if (remote_.Holds(path)) continue;
     struct stat st {};
-    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
       driveRoots_.emplace(DirKey{st.st_dev, st.st_ino}, letter);
+      if (haveHostRoot && st.st_dev == hostRoot.st_dev && st.st_ino == hostRoot.st_ino)
+        hostRootDrives_ += static_cast<char>(letter & ~0x20);
+    }
   }
 }
 
@@ -188,8 +193,12 @@ std::optional<Folder> FolderWalk::Root(const std::string& root) const {
   start.host = (ec ? *host : real).lexically_normal().string();
   while (start.host.size() > 1 && start.host.back() == '/') start.host.pop_back();
   start.root = true;
-  // A root inside a drive that a deeper drive maps is named by that drive.
-  if (start.win.size() >= 2 && start.win[1] == ':') {
+  // A result keeps the drive of its root; only a root on a drive that maps
+  // the host's root (where everything else lies too) is named by the most
+  // specific drive that holds it.
+  if (start.win.size() >= 2 && start.win[1] == ':' &&
+      hostRootDrives_.find(static_cast<char>(start.win[0] & ~0x20)) != std::string::npos) {
+    start.viaHostRoot = true;
     if (const auto win = Sys().Drives().ToWindows(start.host);
         win && win->size() >= 2 && (win->at(0) & ~0x20) != (start.win[0] & ~0x20))
       start.win = IncludeTrailingBackslash(*win);
@@ -225,8 +234,10 @@ int FolderWalk::Open(Folder& folder, DirSet& visited) {
     close(fd);
     return -1;
   }
-  const auto drive = driveRoots_.find({st.st_dev, st.st_ino});
-  if (drive != driveRoots_.end()) folder.win = std::string{drive->second, ':', '\\'};
+  if (folder.viaHostRoot) {
+    const auto drive = driveRoots_.find({st.st_dev, st.st_ino});
+    if (drive != driveRoots_.end()) folder.win = std::string{drive->second, ':', '\\'};
+  }
   return fd;
 }
 
@@ -292,7 +303,7 @@ void FolderWalk::List(int fd, const Folder& folder, std::vector<Folder>* subfold
     SortByName(folders);
     for (Entry& sub : folders)
       subfolders->push_back({folder.win + sub.name + "\\", HostChild(folder.host, sub.hostName),
-                             false, folder.rootDev});
+                             false, folder.rootDev, folder.viaHostRoot});
   }
   SortByName(files);
 }

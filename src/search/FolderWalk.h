@@ -9,9 +9,11 @@
 //    sshfs, ...) are never entered either. They are told from the mount
 //    table alone: a stale network mount blocks whoever touches it, so such
 //    a mount point is never opened or stat'ed unless it is itself a root.
-//  - A folder that is the root of a drive is named by that drive ("C:\"),
-//    whichever drive's walk reached it: a drive that maps a parent folder
-//    of another drive shows that drive's files under their own drive.
+//  - A folder keeps the drive of the root its walk started from, with one
+//    exception: a walk that starts on a drive mapping the host's root
+//    folder (Z: -> /) names every folder that is the root of another drive
+//    by that drive ("C:\"), so that its files show the most specific drive
+//    rather than Z:\home\...\drive_c\...
 //  - Names Windows cannot have (\ : * ? " < > | and control characters) and
 //    names without an exact Windows-1252 form are left out.
 #include <sys/types.h>
@@ -46,7 +48,8 @@ struct Folder {
   std::string win;   // with a trailing '\'
   std::string host;  // without a trailing '/' (except "/")
   bool root = false;
-  dev_t rootDev = 0;  // the device of the root the walk started from
+  dev_t rootDev = 0;         // the device of the root the walk started from
+  bool viaHostRoot = false;  // the walk started on a drive that maps the host's root
 };
 
 struct Entry {
@@ -78,13 +81,17 @@ bool IsWindowsName(std::string_view name);
 
 class FolderWalk {
  public:
-  explicit FolderWalk(const std::filesystem::path& mountTable);
+  // hostRoot: the host's root folder ("/"), which a drive may map.
+  FolderWalk(const std::filesystem::path& mountTable, const std::filesystem::path& hostRoot);
 
-  // The folder a root names; nullopt for an unmapped drive.
+  // The folder a root names; nullopt for an unmapped drive. A root on a
+  // drive that maps the host's root is named by the most specific drive
+  // that holds it.
   std::optional<Folder> Root(const std::string& root) const;
   // Opens a folder for listing and adds it to visited; -1 when it cannot be
   // listed, is in visited already, or must not be entered (see above).
-  // Renames folder.win when the folder is a drive's root.
+  // Renames folder.win when the folder is another drive's root and the
+  // walk started on a drive that maps the host's root.
   int Open(Folder& folder, DirSet& visited);
   // Lists and closes fd: its subfolders when subfolders is given, and the
   // regular files whose names want accepts (all when want is empty), each
@@ -98,6 +105,7 @@ class FolderWalk {
 
   RemoteMounts remote_;
   std::unordered_map<DirKey, char, DirKeyHash> driveRoots_;
+  std::string hostRootDrives_;  // letters of the drives that map the host's root
   std::unordered_map<dev_t, bool> pseudo_;
   dev_t devMount_ = 0;
 };

@@ -59,14 +59,15 @@ struct TModuleSearch::RootWalk {
 };
 
 struct TModuleSearch::State {
-  explicit State(const std::filesystem::path& mountTable) : folders(mountTable) {}
+  State(const std::filesystem::path& mountTable, const std::filesystem::path& hostRoot)
+      : folders(mountTable, hostRoot) {}
   walk::FolderWalk folders;
   std::unordered_map<std::string, std::unique_ptr<RootWalk>> walks;  // by upper-cased root
   std::chrono::steady_clock::time_point lastPump = std::chrono::steady_clock::now();
 };
 
 TModuleSearch::TModuleSearch(TFileFinder& finder)
-    : finder_(finder), state_(std::make_unique<State>(finder.MountTable)) {}
+    : finder_(finder), state_(std::make_unique<State>(finder.MountTable, finder.HostRoot)) {}
 
 TModuleSearch::~TModuleSearch() = default;
 

@@ -42,13 +42,6 @@ bool ReadNumber(std::string_view s, double& value) {
 
 std::string DateCell(FileTime time) { return FormatShortDate(FileTimeToDateValue(time)); }
 
-bool InList(const std::vector<std::string>* list, std::string_view name) {
-  if (list == nullptr) return false;
-  for (const std::string& entry : *list)
-    if (SameText(entry, name)) return true;
-  return false;
-}
-
 }  // namespace
 
 std::string FindFilesPanelText(size_t rows) { return "Files: " + std::to_string(rows); }
@@ -127,7 +120,9 @@ TFindRow MakeFindRow(std::string_view fileName, const TFindRowContext& context,
         context.StdRunTimePackages ? *context.StdRunTimePackages : kNone,
         context.StdDesignTimePackages ? *context.StdDesignTimePackages : kNone, name);
     put(standard ? "Yes" : "No");
-    put(InList(context.SharedPackNames, fileName) ? "Yes" : "No");
+    if (!context.SharedFiles && context.SharedPackNames)
+      context.SharedFiles = std::make_shared<TSharedPackages>(*context.SharedPackNames);
+    put(context.SharedFiles && context.SharedFiles->Holds(fileName, hostPath) ? "Yes" : "No");
     if (info) {
       put(DateCell(info->lastWriteTime));
       put(DateCell(info->creationTime));

@@ -7,10 +7,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "delphi3/SharedPacks.h"
 #include "search/FileFinder.h"
 
 namespace kx {
@@ -109,6 +111,10 @@ struct TFindRowContext {
   const std::vector<std::string>* StdRunTimePackages = nullptr;
   const std::vector<std::string>* StdDesignTimePackages = nullptr;
   const std::vector<std::string>* SharedPackNames = nullptr;
+  // SharedPackNames with their files looked up (the Shared cell compares
+  // file identity); made from SharedPackNames on first use when not given,
+  // so that one context serves a whole search.
+  mutable std::shared_ptr<const TSharedPackages> SharedFiles;
 };
 // The ten cells of a found file (full Windows path). The file is opened once
 // for its information; a ".dpl" file is also mapped as a data image for its

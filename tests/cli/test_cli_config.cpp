@@ -151,6 +151,13 @@ TEST_F(ConfigCommand, FailuresFollowTheStartUpOfTheDesktopTool) {
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.out.find("Delphi Library Path\t\nKnown\t"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Warn On Rebuild\t1\n"), std::string::npos) << r.out;
+  // A value without data reads as empty text, whatever its type.
+  replace("\"PackageDCPOutputDir\"=\"C:\\\\Projects\\\\Demo\\\\Dcp\"",
+          "\"PackageDCPOutputDir\"=hex:");
+  Spit(Prefix() / "user.reg", user);
+  r = Run({});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("Pack. DCP Out\t\n"), std::string::npos) << r.out;
   // Two bad flags: the one the options fill reads first is reported.
   replace("\"ShowPackageDetails\"=\"1\"", "\"ShowPackageDetails\"=\"show\"");
   replace("\"WarnOnPackageRebuild\"=\"2\"", "\"WarnOnPackageRebuild\"=\"warn\"");

@@ -1,9 +1,11 @@
 // kestrix-cli deploy over the MinGW fixtures, run as a separate program.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "support/cli_run.h"
+#include "support/demo_prefix.h"
 #include "support/test_system.h"
 
 namespace kx {
@@ -81,6 +83,44 @@ TEST(CliDeploy, StrictFailsOnMissingOrMisplacedModulesAndBadInputFails) {
   r = RunCli(d.prefix, {"deploy", "C:\\Apps\\deployapp.exe", "-o", "C:\\no\\such\\dir\\r.txt"});
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(r.err, "Cannot create file C:\\no\\such\\dir\\r.txt\n");
+}
+
+// The run depends on start-up as the window's does: the System and Shared
+// cells come from tables filled only when Delphi 3 is installed, and a PATH
+// too long to be extended is walked with as it stands.
+TEST(CliDeploy, StartUpDecidesTheTablesAndThePath) {
+  struct Case {
+    const char* name;
+    bool delphi3;
+    size_t winePath;  // characters of WINEPATH
+    const char* systemShared;
+  } cases[] = {
+      {"Delphi 3 installed", true, 0, "Yes/Yes"},
+      {"no Delphi 3 key", false, 0, "No/No"},
+      {"WINEPATH of 32,760 characters", true, 32760, "Yes/Yes"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::DemoPrefixCopy demo;
+    if (!c.delphi3)
+      std::ofstream(demo.Root() / "user.reg", std::ios::binary | std::ios::trunc)
+          << "WINE REGISTRY Version 2\n;; All keys relative to \\\\User\\\\S-1-5-21-0-0-0-1000\n";
+    std::string winePath;
+    while (winePath.size() < c.winePath) winePath += "C:\\nowhere;";
+    winePath.resize(c.winePath, 'x');
+    const CliResult r =
+        test::RunCli(demo.Root(), {{"WINEPREFIX", demo.Root().string()}, {"WINEPATH", winePath}},
+                     {"deploy", "C:\\Projects\\Demo\\DemoApp.exe", "--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const auto j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["report"].back(), "*** Done.");
+    std::string vcl30;
+    for (const auto& m : j["modules"])
+      if (m["Name"] == "vcl30.dpl")
+        vcl30 = m["System"].get<std::string>() + "/" + m["Shared"].get<std::string>();
+    EXPECT_EQ(vcl30, c.systemShared);
+  }
 }
 
 }  // namespace

@@ -92,5 +92,80 @@ TEST(CliFind, ModesOutputAndUsage) {
     EXPECT_EQ(Find(prefix, home, bad).code, 2);
 }
 
+// A result keeps the drive of the root it was found under, also when
+// another drive (F:) maps its folder, and its Shared mark compares the file,
+// whichever name the registry gives it. From a current folder on the drive
+// that maps the host's root, the drive search takes that folder's tree, not
+// the whole host; below it, files that lie in another drive are named by the
+// most specific one (F:).
+TEST(CliFind, DrivesKeepTheirNamesAndTheHostRootIsNeverSearchedWhole) {
+  test::TempPrefix prefix;
+  const auto package = test::ReadHostFile(fs::path(KX_FIXTURES_DIR) / "bin" / "vcl30.dpl");
+  for (const char* f : {"C:\\windows\\system32\\vcl30.dpl", "C:\\windows\\system32\\vclx30.dpl"})
+    prefix.WriteFile(f, package);
+  fs::create_directory_symlink("../drive_c/windows/system32", prefix.Root() / "dosdevices" / "f:");
+  std::ofstream(prefix.Root() / "user.reg", std::ios::trunc)
+      << "WINE REGISTRY Version 2\n\n[Software\\\\Borland\\\\Delphi\\\\3.0] "
+         "1\n\"Version\"=\"3.0\"\n";
+  std::ofstream(prefix.Root() / "system.reg", std::ios::trunc)
+      << "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win32\n\n"
+         "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion] 1\n\n"
+         "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\SharedDLLs] 1\n"
+         "\"C:\\\\windows\\\\system32\\\\vcl30.dpl\"=dword:00000001\n"
+         "\"F:\\\\vclx30.dpl\"=dword:00000001\n";
+  // Outside every drive but Z: (the host's root): a working folder with a
+  // link to drive C:, and a folder beside it that no search may enter.
+  const fs::path work = prefix.Root() / "outside" / "work",
+                 other = prefix.Root() / "outside" / "other";
+  fs::create_directories(work);
+  fs::create_directories(other);
+  std::ofstream(work / "w.dpl") << "x";
+  std::ofstream(other / "o.dpl") << "x";
+  fs::create_directory_symlink("../../drive_c", work / "cdrive");
+  const std::string workWin = *Sys().ToWindows(work) + "\\";
+  ASSERT_EQ(workWin.rfind("Z:\\", 0), 0u) << workWin;
+  fs::create_directories(prefix.Host("C:\\P"));
+
+  const std::string sys = "C:\\windows\\system32\\";
+  const struct {
+    const char* name;
+    fs::path cwd;
+    std::vector<std::string> args;
+    std::vector<std::string> places;  // Name, Location
+  } cases[] = {
+      {"a folder of C: that F: maps",
+       prefix.Host("C:\\P"),
+       {"vcl*.dpl", "--folder", sys},
+       {"vcl30.dpl\t" + sys, "vclx30.dpl\t" + sys}},
+      {"the drive search from C:",
+       prefix.Host("C:\\P"),
+       {"vcl*.dpl"},
+       {"vcl30.dpl\t" + sys, "vclx30.dpl\t" + sys}},
+      {"F: itself",
+       prefix.Host("C:\\P"),
+       {"vcl*.dpl", "--folder", "F:\\"},
+       {"vcl30.dpl\tF:\\", "vclx30.dpl\tF:\\"}},
+      {"from a folder on the host's root drive",
+       work,
+       {"*.dpl"},
+       {"w.dpl\t" + workWin, "vcl30.dpl\tF:\\", "vclx30.dpl\tF:\\"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const CliResult r = Find(prefix, c.cwd, c.args);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Places(r.out), c.places);
+    // Column 5 (Shared): both shared packages, whichever path found them.
+    std::istringstream in(r.out);
+    for (std::string line; std::getline(in, line);) {
+      std::vector<std::string> cells;
+      std::istringstream cellsIn(line);
+      for (std::string cell; std::getline(cellsIn, cell, '\t');) cells.push_back(cell);
+      ASSERT_EQ(cells.size(), 10u);
+      EXPECT_EQ(cells[5], cells[0] == "w.dpl" ? "N/A" : "Yes") << line;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kx

@@ -138,14 +138,17 @@ TEST(KnownPackList, MeterStepsAndButtonRules) {
   test::TempPrefix prefix;
   std::string known;
   for (int i = 0; i < 16; ++i) known += Value("C:\\P\\p" + std::to_string(i) + ".dpl");
+  // p1 is Off, p5 Lost in the middle of the key (its file is gone), and
+  // gone.dpl is listed only as disabled.
   std::ofstream(prefix.Root() / "user.reg", std::ios::binary)
-      << UserReg(known, Value("C:\\P\\p1.dpl") + Value("C:\\P\\gone.dpl"));
+      << UserReg(known, Value("C:\\P\\p1.dpl") + Value("C:\\P\\p5.dpl") + Value("C:\\P\\gone.dpl"));
   prefix.WriteText("C:\\P\\p1.dpl", "x");
   ListUnderTest t;
   t.list.InitSystemInfo();  // 17 entries: step 17 div 8 + 1 = 3
   EXPECT_EQ(t.rec.completed, (std::vector<int>{0, 0, 3, 6, 9, 12, 15, 0}));
   ASSERT_EQ(t.list.Rows.size(), 17u);
-  EXPECT_EQ(t.store.OnPackCount + t.store.OffPackCount, 16);
+  EXPECT_EQ(t.store.OnPackCount + t.store.OffPackCount, 15);
+  EXPECT_EQ(t.store.KnownKeyCount, 16);
 
   struct Rule {
     int row;
@@ -154,8 +157,11 @@ TEST(KnownPackList, MeterStepsAndButtonRules) {
       {-1, false, false, false, false},  // nothing selected
       {0, true, false, false, true},     // first: no Up
       {1, true, false, true, true},      // an Off row moves like an On row
-      {15, true, false, true, false},    // OnPackCount + OffPackCount - 1: no Down
-      {16, false, true, false, false},   // Lost
+      {4, true, false, true, true},      // moves past the Lost row below it
+      {5, false, true, false, false},    // Lost, in the key
+      {14, true, false, true, true},     // a Lost row above does not shorten the key
+      {15, true, false, true, false},    // last value of the key: no Down
+      {16, false, true, false, false},   // Lost, disabled only
   };
   for (const Rule& r : rules) {
     SCOPED_TRACE(r.row);
@@ -305,14 +311,14 @@ TEST_F(DemoPrefix, AddRemoveAndTheirRegistryEffects) {
   EXPECT_EQ(t.rec.said.back(), std::string("Warning:") + kPackageExistsMsg);
   EXPECT_EQ(Reg(), before);
 
-  // A new package: last value of the key, shown after the On rows.
+  // A new package: last value of the key, shown after its last row.
   const std::string fresh = "C:\\Projects\\Demo\\Fresh.dpl";
   fs::copy_file(root_ / "drive_c/Projects/Demo/DemoComp.dpl",
                 root_ / "drive_c/Projects/Demo/Fresh.dpl");
   ASSERT_TRUE(t.list.AddKnownPackage(fresh));
   EXPECT_EQ(t.rec.said.back(), std::string("Warning:") + kNextStartMsg);
   EXPECT_EQ(Known().back(), fresh);
-  EXPECT_EQ(t.list.RowPath(3), fresh);
+  EXPECT_EQ(t.list.RowPath(4), fresh);
   EXPECT_EQ(t.store.OnPackCount, 4);
   EXPECT_NE(Reg().find("\"C:\\\\Projects\\\\Demo\\\\Fresh.dpl\"=\"Kestrix \\\"Demo\\\" Komponenten "
                        "f\\xfcr Delphi\""),
@@ -382,6 +388,63 @@ TEST_F(DemoPrefix, UpAndDownSwapByPath) {
   EXPECT_FALSE(t.list.MoveKnownPackage(true));  // no upper neighbour
 }
 
+// After every Add, Up and Down the rows of "Known Packages" stand in the
+// key's order (the IDE's load order), followed by the disabled-only row,
+// and the in-memory lists agree with both.
+TEST_F(DemoPrefix, AddUpAndDownKeepListAndKeyInOneOrder) {
+  const std::string a = "C:\\Projects\\Demo\\NewA.dpl", b = "C:\\Projects\\Demo\\NewB.dpl";
+  for (const char* name : {"NewA.dpl", "NewB.dpl"})
+    fs::copy_file(root_ / "drive_c/Projects/Demo/DemoComp.dpl",
+                  root_ / "drive_c/Projects/Demo" / name);
+  enum Action { kAdd, kUp, kDown };
+  struct Step {
+    Action action;
+    std::string path;
+    bool done;  // whether the action takes place (the button is enabled)
+    Names key;  // "Known Packages" afterwards
+  } steps[] = {
+      {kAdd, a, true, {kStd, kSmp, kQrt, kDemo, a}},
+      {kUp, a, true, {kStd, kSmp, kQrt, a, kDemo}},
+      {kUp, a, true, {kStd, kSmp, a, kQrt, kDemo}},
+      {kDown, kSmp, true, {kStd, a, kSmp, kQrt, kDemo}},    // Off moves too
+      {kDown, kDemo, false, {kStd, a, kSmp, kQrt, kDemo}},  // below it: disabled only
+      {kUp, kQrt, true, {kStd, a, kQrt, kSmp, kDemo}},      // On, its file missing
+      {kAdd, b, true, {kStd, a, kQrt, kSmp, kDemo, b}},
+      {kUp, kOld, false, {kStd, a, kQrt, kSmp, kDemo, b}},  // Lost: never moves
+      {kDown, kStd, true, {a, kStd, kQrt, kSmp, kDemo, b}},
+  };
+  ListUnderTest t;
+  t.list.InitSystemInfo();
+  for (size_t i = 0; i < std::size(steps); ++i) {
+    const Step& s = steps[i];
+    SCOPED_TRACE(i);
+    if (s.action == kAdd) {
+      EXPECT_EQ(t.list.AddKnownPackage(s.path), s.done);
+    } else {
+      t.list.Selected = t.list.FindRow(s.path);
+      ASSERT_GE(t.list.Selected, 0);
+      const KnownPackButtons buttons = t.list.Buttons();
+      EXPECT_EQ(s.action == kUp ? buttons.up : buttons.down, s.done);
+      if (s.done) {
+        ASSERT_TRUE(t.list.MoveKnownPackage(s.action == kUp));
+      }
+    }
+    EXPECT_EQ(Known(), s.key);
+    Names rows = s.key;
+    rows.push_back(kOld);
+    Names shown;
+    for (int r = 0; r < static_cast<int>(t.list.Rows.size()); ++r)
+      shown.push_back(t.list.RowPath(r));
+    EXPECT_EQ(shown, rows);
+    EXPECT_EQ(t.store.KnownPackNames, rows);
+    EXPECT_EQ(t.store.KnownKeyCount, static_cast<int>(s.key.size()));
+    Names names, descriptions;
+    ReadKnownPackages(names, descriptions);
+    for (size_t k = 0; k < s.key.size(); ++k)
+      EXPECT_EQ(t.list.Rows[k][kcDescription], descriptions[k]) << k;
+  }
+}
+
 TEST_F(DemoPrefix, TestWalkReportsTheLostFileOnce) {
   ListUnderTest t;
   t.list.InitSystemInfo();
@@ -395,22 +458,37 @@ TEST_F(DemoPrefix, TestWalkReportsTheLostFileOnce) {
 
 TEST(LoadOrderCheck, LaterDisabledAndMissingRequirements) {
   test::TempPrefix prefix;
-  // Only "onpath" is a file the loader finds; every checked package exists.
-  test::WriteBytes(prefix.Host("C:\\windows\\system32\\onpath.dpl"),
-                   test::BuildPe(test::PackageSpec(pfRunOnly, {}, {{0x10, "OnPath"}})));
-  const Names names = {"C:\\P\\early.dpl", "C:\\P\\first.dpl", "C:\\P\\off.dpl", "C:\\P\\late.dpl",
-                       "C:\\P\\BPL.bpl"};
-  for (const auto& n : names) prefix.WriteText(n, "");
-  const std::vector<int> statuses = {psOn, psOn, psOff, psOn, psOn};
+  std::ofstream(prefix.Root() / "user.reg", std::ios::binary)
+      << "WINE REGISTRY Version 2\n\n" + std::string(kD3Key) + "\\\\Library] 1\n" +
+             "\"SearchPath\"=\"C:\\\\Libs\"\n";
+  // onpath and syslate lie in the system folder, where the loader finds
+  // them; liblate only in a library folder, which the loader does not
+  // search even though the tool's own PATH has it.
+  const auto package = test::BuildPe(test::PackageSpec(pfRunOnly, {}, {{0x10, "P"}}));
+  for (const char* f : {"C:\\windows\\system32\\onpath.dpl", "C:\\windows\\system32\\syslate.dpl",
+                        "C:\\Libs\\liblate.dpl"})
+    test::WriteBytes(prefix.Host(f), package);
+  Sys().Env().Set("PATH", "C:\\windows\\system32;C:\\windows;C:\\Libs");
+  const Names names = {"C:\\P\\early.dpl",     "C:\\P\\first.dpl",
+                       "C:\\P\\off.dpl",       "C:\\P\\late.dpl",
+                       "C:\\P\\BPL.bpl",       "C:\\windows\\system32\\syslate.dpl",
+                       "C:\\Libs\\liblate.dpl"};
+  for (size_t i = 0; i < 5; ++i) prefix.WriteText(names[i], "");
+  const std::vector<int> statuses = {psOn, psOn, psOff, psOn, psOn, psOn, psOn};
   std::map<std::string, Names> requires_ = {
-      {names[0], {}},          {names[1], {"early", "late", "OFF", "onpath", "nowhere", "first"}},
-      {names[2], {"nowhere"}},                          // disabled: not loaded, not checked
-      {names[3], {"early"}},   {names[4], {"onpath"}},  // a .bpl looks for onpath.bpl
+      {names[0], {}},
+      {names[1], {"early", "late", "OFF", "onpath", "nowhere", "first", "syslate", "liblate"}},
+      {names[2], {"nowhere"}},  // disabled: not loaded, not checked
+      {names[3], {"early"}},    // damaged
+      {names[4], {"onpath"}},   // a .bpl looks for onpath.bpl
+      {names[5], {}},
+      {names[6], {"syslate"}},  // loaded before it, and in the system folder
   };
-  const auto findings = CheckLoadOrder(names, statuses, [&](const std::string& p) {
-    if (p == names[3]) throw ELoadPackage("damaged");
-    return requires_.at(p);
-  });
+  const auto findings = CheckLoadOrder(names, statuses, "C:\\windows\\system32;C:\\windows",
+                                       [&](const std::string& p) {
+                                         if (p == names[3]) throw ELoadPackage("damaged");
+                                         return requires_.at(p);
+                                       });
   Names texts;
   for (const auto& f : findings) texts.push_back(f.text);
   EXPECT_EQ(texts, (Names{
@@ -419,16 +497,19 @@ TEST(LoadOrderCheck, LaterDisabledAndMissingRequirements) {
                        "\"C:\\P\\first.dpl\" requires \"OFF\", which is disabled "
                        "(\"C:\\P\\off.dpl\").",
                        "\"C:\\P\\first.dpl\" requires \"nowhere\", which the loader cannot find.",
+                       "\"C:\\P\\first.dpl\" requires \"liblate\", which comes later in the load "
+                       "order (\"C:\\Libs\\liblate.dpl\").",
                        "\"C:\\P\\late.dpl\": its package information cannot be read (damaged).",
                        "\"C:\\P\\BPL.bpl\" requires \"onpath\", which the loader cannot find.",
                    }));
 }
 
-// A required package counts as found where a freshly started IDE finds it:
-// its Bin folder under RootDir, the system and Windows folders, PATH and the
-// library search path ($(DELPHI) expanded); not in the tool's current folder,
-// nor because the tool itself has loaded it by full path.
-TEST(LoadOrderCheck, ResolvesAsAFreshlyStartedIde) {
+// A required package counts as found where the IDE's loader finds it: its
+// Bin folder under RootDir, the system folder, the 16-bit system folder, the
+// Windows folder and PATH as the tool found it; not along the library
+// search path or the tool's extended PATH, not in the tool's current
+// folder, nor because the tool itself has loaded it by full path.
+TEST(LoadOrderCheck, ResolvesAsTheIdesLoader) {
   test::TempPrefix prefix;
   std::ofstream(prefix.Root() / "user.reg", std::ios::binary)
       << "WINE REGISTRY Version 2\n\n" + std::string(kD3Key) + "] 1\n\"RootDir\"=\"C:\\\\D3\"\n\n" +
@@ -438,9 +519,14 @@ TEST(LoadOrderCheck, ResolvesAsAFreshlyStartedIde) {
     const char* file;
     bool found;
   } places[] = {
-      {"C:\\D3\\Bin\\inbin.dpl", true},     {"C:\\D3\\Lib\\inlib.dpl", true},
-      {"C:\\Libs\\libs.dpl", true},         {"C:\\windows\\system32\\sys.dpl", true},
-      {"C:\\windows\\win.dpl", true},       {"C:\\Work\\incwd.dpl", false},
+      {"C:\\D3\\Bin\\inbin.dpl", true},
+      {"C:\\windows\\system32\\sys.dpl", true},
+      {"C:\\windows\\system\\sys16.dpl", true},
+      {"C:\\windows\\win.dpl", true},
+      {"C:\\OnPath\\onpath.dpl", true},
+      {"C:\\D3\\Lib\\inlib.dpl", false},
+      {"C:\\Libs\\libs.dpl", false},
+      {"C:\\Work\\incwd.dpl", false},
       {"C:\\Elsewhere\\loaded.dpl", false},
   };
   Names required;
@@ -449,12 +535,14 @@ TEST(LoadOrderCheck, ResolvesAsAFreshlyStartedIde) {
     const std::string name = p.file;
     required.push_back(name.substr(name.rfind('\\') + 1, name.rfind('.') - name.rfind('\\') - 1));
   }
+  // The tool's own PATH carries the library search path; the IDE's does not.
+  Sys().Env().Set("PATH", "C:\\OnPath;C:\\D3\\Lib;C:\\Libs");
   Sys().SetCurrentDirectory("C:\\Work");
   const HMODULE loaded = Sys().Proc().LoadLibrary("C:\\Elsewhere\\loaded.dpl");
   ASSERT_NE(loaded, 0u);
   prefix.WriteText("C:\\P\\top.dpl", "");
-  const auto findings =
-      CheckLoadOrder({"C:\\P\\top.dpl"}, {psOn}, [&](const std::string&) { return required; });
+  const auto findings = CheckLoadOrder({"C:\\P\\top.dpl"}, {psOn}, "C:\\OnPath",
+                                       [&](const std::string&) { return required; });
   Names missing, expected;
   for (const auto& f : findings) missing.push_back(f.text);
   for (size_t i = 0; i < required.size(); ++i)

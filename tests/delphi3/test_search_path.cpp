@@ -117,6 +117,7 @@ TEST_F(SearchPathTest, FailuresCarryTheirMessages) {
   // A value longer than the environment takes is refused; PATH keeps its value.
   const std::string longPath(32760, 'p');
   env_.Set("PATH", longPath);
+  state_.ExpandedPath.clear();
   try {
     ExpandSearchPath(state_, env_);
     FAIL();
@@ -124,6 +125,7 @@ TEST_F(SearchPathTest, FailuresCarryTheirMessages) {
     EXPECT_STREQ(e.what(), "Error expanding path!");
   }
   EXPECT_EQ(env_.Get("PATH"), longPath);
+  EXPECT_EQ(state_.ExpandedPath, "");  // never applied, never recorded
   SearchPathState tooLong;
   tooLong.OriginalPath = std::string(40000, 'p');
   EXPECT_THROW(RestoreSearchPath(tooLong, env_), Exception);

@@ -1,10 +1,13 @@
 // The standard package tables.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "delphi3/SharedPacks.h"
 #include "delphi3/SysPackg.h"
+#include "support/test_system.h"
 
 namespace kx {
 namespace {
@@ -49,6 +52,50 @@ TEST_F(StandardPackages, WholeNamesMatchIgnoringCase) {
   EXPECT_FALSE(Is(""));
   // Empty tables (Delphi 3 not installed): nothing is standard.
   EXPECT_FALSE(IsStandardPackage({}, {}, "vcl30.dpl"));
+}
+
+}  // namespace
+}  // namespace kx
+
+namespace kx {
+namespace {
+namespace fs = std::filesystem;
+
+// The Shared mark: the same file as a registered name, whichever drive,
+// folder or letter case reaches it; a registered name whose file is
+// missing matches by its text only.
+TEST(SharedPackages, SameFileOrTheTextOfAMissingOne) {
+  test::TempPrefix prefix;
+  prefix.WriteText("C:\\windows\\system32\\vcl30.dpl", "x");
+  prefix.WriteText("C:\\windows\\system32\\other.dpl", "x");
+  prefix.WriteText("C:\\Pkgs\\Copy\\vcl30.dpl", "x");  // the same name, another file
+  fs::create_hard_link(prefix.Host("C:\\windows\\system32\\vcl30.dpl"),
+                       prefix.Host("C:\\Pkgs\\linked.dpl"));
+  prefix.System().Drives().Map('F', prefix.Host("C:\\windows\\system32"));
+  const TSharedPackages shared({"C:\\windows\\system32\\vcl30.dpl", "C:\\Gone\\old.dpl"});
+  const struct {
+    const char* path;
+    bool shared;
+  } cases[] = {
+      {"C:\\windows\\system32\\vcl30.dpl", true},
+      {"c:\\WINDOWS\\System32\\VCL30.DPL", true},
+      {"F:\\vcl30.dpl", true},
+      {"C:\\Pkgs\\linked.dpl", true},
+      {"C:\\Pkgs\\Copy\\vcl30.dpl", false},
+      {"C:\\windows\\system32\\other.dpl", false},
+      {"c:\\gone\\OLD.dpl", true},
+      {"C:\\Gone\\new.dpl", false},
+      {"", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(shared.Holds(c.path), c.shared) << c.path;
+    EXPECT_EQ(IsSharedPackage({"C:\\windows\\system32\\vcl30.dpl", "C:\\Gone\\old.dpl"}, c.path),
+              c.shared)
+        << c.path;
+  }
+  const fs::path host = prefix.Host("C:\\windows\\system32\\vcl30.dpl");
+  EXPECT_TRUE(shared.Holds("Z:\\anything", &host));
+  EXPECT_FALSE(TSharedPackages({}).Holds("C:\\windows\\system32\\vcl30.dpl"));
 }
 
 }  // namespace

@@ -65,8 +65,11 @@ TEST(DriveCheck, SearchRootsFollowTheMaskFolderAndStopAtFirst) {
        "C:\\",
        {"\\\\srv\\share\\dir\\", "\\\\srv\\share\\", "C:\\", "D:\\"}},
       {"\\x.dpl", true, "C:\\", {"", "C:\\", "D:\\"}},
-      // The drive of the host root is searched only as the current drive.
-      {"x.dll", true, "Z:\\tmp", {"Z:\\tmp\\", "Z:\\", "C:\\", "D:\\"}},
+      // The drive of the host root is never searched as a whole: the
+      // current folder's tree stands for it, listed once.
+      {"x.dll", true, "Z:\\tmp", {"Z:\\tmp\\", "C:\\", "D:\\"}},
+      {"x.dll", false, "Z:\\home\\u", {"Z:\\home\\u\\", "C:\\", "D:\\"}},
+      {"Z:\\opt\\*.dpl", false, "C:\\", {"Z:\\opt\\", "C:\\", "D:\\"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.mask);

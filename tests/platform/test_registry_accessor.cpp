@@ -43,6 +43,7 @@ const char kUserReg[] =
     "\"WithNul\"=\"ab\\0cd\"\n"
     "\"Empty\"=\"\"\n"
     "\"NoData\"=hex(1):\n"
+    "\"NoBytes\"=hex:\n"
     "\"Dw\"=dword:00000001\n"
     "\"Bin\"=hex:01,02\n"
     "\"Latin\"=\"f\\xfcr\"\n"
@@ -121,10 +122,15 @@ TEST_F(RegistryAccessorTest, ReadStringTakesStringTypesUpToTheFirstNul) {
   EXPECT_EQ(reg.ReadString("Expand"), "%SystemRoot%\\x");  // not expanded
   EXPECT_EQ(reg.ReadString("WithNul"), "ab");
   EXPECT_EQ(reg.ReadString("Empty"), "");
-  EXPECT_EQ(reg.ReadString("NoData"), "");
+  // A value without data is empty text, whatever its type.
+  for (const char* name : {"NoData", "NoBytes", "Empty"}) {
+    EXPECT_EQ(reg.ReadString(name), "") << name;
+    EXPECT_EQ(reg.ReadText(name), std::u16string()) << name;
+  }
   EXPECT_EQ(reg.ReadString("Missing"), "");
   EXPECT_EQ(reg.ReadString("Latin"), "f\xfcr");  // Windows-1252 in the core
   for (const char* name : {"Dw", "Bin"}) {
+    EXPECT_THROW(reg.ReadText(name), ERegistryException) << name;
     try {
       reg.ReadString(name);
       FAIL() << name;

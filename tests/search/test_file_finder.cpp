@@ -210,8 +210,9 @@ TEST(FileFinder, FindModuleFileTakesTheCurrentFolderFirstAndIgnoresWildcardNames
 
 // Names Windows cannot have are left out; below a root no network or
 // user-space mount of the (injected) mount table is entered, but such a mount
-// given as a root is searched; a drive that maps a parent folder of C: names
-// C:'s files by C:.
+// given as a root is searched. A file keeps the drive of its root; only a
+// drive that maps the host's root (injected) names C:'s files by C:, and a
+// drive mapping a subfolder of C: never renames C:'s files.
 TEST(FileFinder, LeavesOutForeignNamesAndRemoteMountsAndNamesFilesByTheirDrive) {
   Tree tree;
   TempPrefix& prefix = tree.prefix;
@@ -231,10 +232,28 @@ TEST(FileFinder, LeavesOutForeignNamesAndRemoteMountsAndNamesFilesByTheirDrive) 
   EXPECT_EQ(rec.Run(), (Strings{"begin", "dir C:\\h\\net\\", "file C:\\h\\net\\in.dpl", "end"}));
 
   prefix.System().Drives().Map('Z', prefix.Root());
-  Recorder viaZ({"Z:\\"}, "deep.dpl");
-  const Strings log = viaZ.Run();
-  EXPECT_NE(std::find(log.begin(), log.end(), "file C:\\t\\a\\x\\deep.dpl"), log.end());
-  for (const std::string& line : log) EXPECT_EQ(line.find("drive_c"), std::string::npos) << line;
+  prefix.System().Drives().Map('F', prefix.Host("C:\\t\\a"));
+  const struct {
+    const char* name;
+    Strings roots;
+    bool zIsHostRoot;
+    Strings found;
+  } cases[] = {
+      {"Z: maps a parent of C:", {"Z:\\"}, false, {"Z:\\drive_c\\t\\a\\x\\deep.dpl"}},
+      {"Z: maps the host root", {"Z:\\"}, true, {"F:\\x\\deep.dpl"}},
+      {"root inside C: on the host root drive", {"Z:\\drive_c\\t"}, true, {"F:\\x\\deep.dpl"}},
+      {"C: holds F:", {"C:\\t"}, false, {"C:\\t\\a\\x\\deep.dpl"}},
+      {"F: first, then C:", {"F:\\", "C:\\"}, false, {"F:\\x\\deep.dpl"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Recorder rec2(c.roots, "deep.dpl");
+    rec2.finder.HostRoot = c.zIsHostRoot ? prefix.Root() : fs::path("/");
+    Strings files;
+    for (const std::string& line : rec2.Run())
+      if (line.rfind("file ", 0) == 0) files.push_back(line.substr(5));
+    EXPECT_EQ(files, c.found);
+  }
 }
 
 // One module search for a whole analysis answers every name as a search of
