@@ -73,9 +73,9 @@ class InfoReader {
       if (data_[pos_] == 0) break;
       ++pos_;
     }
-    std::string s(reinterpret_cast<const char*>(data_.data()) + start, pos_ - start);
+    std::string_view s(reinterpret_cast<const char*>(data_.data()) + start, pos_ - start);
     ++pos_;
-    return s;
+    return AnsiToUtf8(s);
   }
 
  private:
@@ -272,13 +272,13 @@ std::optional<std::u16string> ReadPackageDescription(HMODULE module) {
   }
   // Packages of the earliest compiler builds carry their description only
   // in PACKAGEOPTIONS.
-  if (auto options = GetPackageOptions(module)) return Cp1252ToUtf16(options->Description);
+  if (auto options = GetPackageOptions(module)) return Utf8ToUtf16(AnsiToUtf8(options->Description));
   return std::nullopt;
 }
 
 std::string GetPackageDescription(HMODULE module) {
   const std::optional<std::u16string> text = ReadPackageDescription(module);
-  return text ? Utf16ToCp1252(*text) : std::string(kNoDescription);
+  return text ? Utf16ToUtf8(*text) : std::string(kNoDescription);
 }
 
 std::optional<std::span<const uint8_t>> GetPackageInfoData(HMODULE module) {

@@ -112,7 +112,7 @@ struct TPackageOptions {
   std::array<uint8_t, 26> Switches{};
   uint32_t ImageBase = 0;
   std::string UnitAliases;
-  std::string Description;  // Windows-1252
+  std::string Description;  // as stored: bytes in the system code page
 };
 
 // nullopt (the resource counts as absent) when data is shorter than 41
@@ -209,7 +209,7 @@ class TPackageModuleInfo {
 // ---------------------------------------------------------------------------
 // Free functions.
 
-// The package description converted to the code page: the RCDATA
+// The package description (UTF-8): the RCDATA
 // "DESCRIPTION" (UTF-16 text), else the description of PACKAGEOPTIONS, else
 // "{no description}".
 std::string GetPackageDescription(HMODULE module);
