@@ -11,6 +11,7 @@
 #include "platform/process.h"
 #include "platform/strutil.h"
 #include "platform/system.h"
+#include "support/nls_builder.h"
 
 namespace kx {
 namespace {
@@ -104,6 +105,46 @@ TEST_F(LoadTest, KindFollowsTheExtension) {
   m.Load("C:\\k\\c.dll");
   EXPECT_EQ(m.Kind, mkDLL);
   EXPECT_EQ(m.GetDescription(), "{no description}");
+}
+
+// The description: DESCRIPTION, else the third string of PACKAGEOPTIONS
+// when it is not empty, else the placeholder.
+TEST_F(LoadTest, DescriptionFromEitherResource) {
+  const auto options = [](std::string description) {
+    std::vector<uint8_t> b(40, 0);
+    b[0] = 0x30, b[26] = 1;
+    for (const std::string& s : {std::string("PACKAGES;"), std::string("A=B"), description}) {
+      b.push_back(static_cast<uint8_t>(s.size()));
+      b.insert(b.end(), s.begin(), s.end());
+    }
+    return test::PeResource{test::PeResName::Id(10), test::PeResName::Name("PACKAGEOPTIONS"), 0, b};
+  };
+  // PACKAGEOPTIONS holds text in the system code page; in Shift-JIS the
+  // second byte of 表 is '\'.
+  const struct {
+    const char* description;  // DESCRIPTION resource; none when empty
+    std::vector<test::PeResource> resources;
+    const char* shown;
+    uint16_t page = 1252;
+  } cases[] = {
+      {"Own", {}, "Own"},
+      {"Own", {options("Other")}, "Own"},
+      {"", {options("T\xE9l\xE9")}, "T\u00E9l\u00E9"},
+      {"", {options("")}, "{no description}"},
+      {"", {options("\x95\x5C\x8E\xA6 \x83\x41")}, "\u8868\u793A \u30A2", 932},
+      {"", {options("\xCA\xEE\xEC")}, "\u041A\u043E\u043C", 1251},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    Sys().SetAnsiCodePage(test::ChartPage(c.page));
+    const std::string file = "C:\\d\\p" + std::to_string(n++) + ".dpl";
+    PeSpec spec = PackageSpec(0x40000000, {}, {{0, "U" + std::to_string(n)}}, c.description);
+    spec.resources.insert(spec.resources.end(), c.resources.begin(), c.resources.end());
+    WritePe(prefix, file, spec);
+    TPackageModuleInfo m;
+    m.Load(file);
+    EXPECT_EQ(m.GetDescription(), c.shown) << file;
+  }
 }
 
 TEST_F(LoadTest, ReloadingUnloadsAndDoesNotAccumulate) {
