@@ -279,8 +279,7 @@ void TPackageForm::OpenStartFile() {
   startFile_.reset();
   Handle([this, &argument] {
     const std::string fileName = Sys().UserPathToWindows(argument);
-    if (fileName.empty())
-      throw Exception("No drive of the Windows environment holds " + argument);
+    if (fileName.empty()) throw Exception("No drive of the Windows environment holds " + argument);
     OpenFile(fileName);
   });
 }

@@ -53,9 +53,7 @@ nlohmann::json J(const std::string& text) { return nlohmann::json(Out(text)); }
 
 void PrintJson(const nlohmann::json& j) { std::cout << j.dump(2) << "\n"; }
 
-std::string WindowsPathArg(const std::string& arg) {
-  return Sys().UserPathToWindows(arg);
-}
+std::string WindowsPathArg(const std::string& arg) { return Sys().UserPathToWindows(arg); }
 
 }  // namespace kx::cli
 

@@ -56,7 +56,9 @@ void AppendUtf8Run(std::string& out, std::string_view run) {
   }
 }
 
-void AppendCell(std::string& out, std::string_view text) { AppendEscaped(out, text, AppendUtf8Run); }
+void AppendCell(std::string& out, std::string_view text) {
+  AppendEscaped(out, text, AppendUtf8Run);
+}
 
 }  // namespace
 

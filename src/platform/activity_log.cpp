@@ -1,13 +1,12 @@
 #include "platform/activity_log.h"
 
-#include "platform/codepage.h"
-
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <optional>
 
+#include "platform/codepage.h"
 #include "platform/formats.h"
 #include "platform/system.h"
 

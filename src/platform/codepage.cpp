@@ -158,7 +158,8 @@ std::optional<CodePage> CodePage::FromNls(std::span<const uint8_t> bytes) {
         const uint16_t off = word(offsets + lead);
         if (off == 0) continue;
         p.lead_[lead] = 1;
-        for (int trail = 0; trail < 256; ++trail) p.dbcs_[lead * 256 + trail] = word(offsets + off + trail);
+        for (int trail = 0; trail < 256; ++trail)
+          p.dbcs_[lead * 256 + trail] = word(offsets + off + trail);
       }
     }
     // The encoding table maps some characters to a similar one ("best fit");
@@ -280,7 +281,8 @@ CodePage LoadPrefixCodePage(const std::optional<fs::path>& prefix, std::string& 
   std::string acp;
   try {
     RegistryAccessor reg(prefix, RootKey::LocalMachine);
-    if (reg.OpenKey("System\\CurrentControlSet\\Control\\Nls\\Codepage", false)) acp = reg.ReadString("ACP");
+    if (reg.OpenKey("System\\CurrentControlSet\\Control\\Nls\\Codepage", false))
+      acp = reg.ReadString("ACP");
   } catch (const Exception&) {
     acp.clear();
   }
@@ -304,19 +306,18 @@ CodePage LoadPrefixCodePage(const std::optional<fs::path>& prefix, std::string& 
   // The tables live in the native system folder; in a 64-bit prefix the
   // 32-bit view of C:\windows\system32 (syswow64) may not hold them.
   const std::string file = "c_" + std::to_string(number) + ".nls";
-  for (const fs::path& folder :
-       {*prefix / "drive_c" / "windows" / "system32", *prefix / "dosdevices" / "c:" / "windows" / "system32"}) {
+  for (const fs::path& folder : {*prefix / "drive_c" / "windows" / "system32",
+                                 *prefix / "dosdevices" / "c:" / "windows" / "system32"}) {
     HostFile nls(folder / file);
     if (!nls.IsOpen()) continue;
     const auto data = nls.ReadAll();
     if (!data) continue;
-    auto page = CodePage::FromNls(
-        std::span(reinterpret_cast<const uint8_t*>(data->data()), data->size()));
+    auto page =
+        CodePage::FromNls(std::span(reinterpret_cast<const uint8_t*>(data->data()), data->size()));
     if (page && page->Number() == number) return *page;
   }
   warning = "The table of the prefix's code page " + std::to_string(number) +
-            " (C:\\windows\\system32\\" + file +
-            ") cannot be read; Windows-1252 is used instead.";
+            " (C:\\windows\\system32\\" + file + ") cannot be read; Windows-1252 is used instead.";
   return CodePage::Windows1252();
 }
 

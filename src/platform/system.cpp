@@ -239,7 +239,8 @@ RegionalSettings RegionalSettings::FromHostLocale() {
 }
 
 WinSystem::WinSystem()
-    : drives_(DriveMap::RootOnly()), codePage_(std::make_shared<const CodePage>(CodePage::Windows1252())) {}
+    : drives_(DriveMap::RootOnly()),
+      codePage_(std::make_shared<const CodePage>(CodePage::Windows1252())) {}
 WinSystem::~WinSystem() = default;
 
 std::unique_ptr<WinSystem> WinSystem::FromHost() {
@@ -267,7 +268,8 @@ std::unique_ptr<WinSystem> WinSystem::ForPrefix(std::optional<fs::path> prefix) 
     sys->win64_ = ReadWin64Flag(*sys->prefix_);
     sys->drives_ = DriveMap::FromPrefix(*sys->prefix_);
     sys->drives_.SetWow64Redirection(sys->win64_);
-    sys->codePage_ = std::make_shared<const CodePage>(LoadPrefixCodePage(sys->prefix_, sys->codePageWarning_));
+    sys->codePage_ =
+        std::make_shared<const CodePage>(LoadPrefixCodePage(sys->prefix_, sys->codePageWarning_));
     if (!sys->codePageWarning_.empty()) std::fprintf(stderr, "%s\n", sys->codePageWarning_.c_str());
   }
   sys->regional_ = RegionalSettings::FromHostLocale();

@@ -303,15 +303,16 @@ TEST(KnownPackList, NamesTheCodePageCannotHold) {
   std::vector<std::u16string> stored;
   ReadKnownPackages(n, d, &stored);
   EXPECT_EQ(stored, (std::vector<std::u16string>{Utf8ToUtf16(paths[0]), Utf8ToUtf16(paths[1]),
-                                                  Utf8ToUtf16(paths[2])}));
+                                                 Utf8ToUtf16(paths[2])}));
   EXPECT_EQ(t.list.CellText(2, kcLocation), u"C:\\\u5DE5\u5177\\");
   EXPECT_EQ(t.Column(kcStatus), (Names{"On", "On", "On"}));
   const auto findings =
       CheckLoadOrder(paths, {psOn, psOn, psOn}, [](const std::string&) { return Names{}; });
   ASSERT_EQ(findings.size(), 1u);
   EXPECT_EQ(findings[0].package, paths[2]);
-  EXPECT_EQ(findings[0].text,
-            paths[2] + " cannot be written in code page 1251; the IDE will not be able to load it.");
+  EXPECT_EQ(
+      findings[0].text,
+      paths[2] + " cannot be written in code page 1251; the IDE will not be able to load it.");
 }
 
 // A copy of the demo prefix as the current system.

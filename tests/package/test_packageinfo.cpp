@@ -109,8 +109,8 @@ TEST(PackageInfoParse, NamesAreReadInTheSystemCodePage) {
   };
   for (const auto& n : kNames) {
     Sys().SetAnsiCodePage(test::ChartPage(n.page));
-    const PackageInfo info =
-        ParsePackageInfo(BuildPackageInfo(0, {n.stored, "vcl30"}, {{0, n.stored}, {0, "Next"}}), "p.dpl");
+    const PackageInfo info = ParsePackageInfo(
+        BuildPackageInfo(0, {n.stored, "vcl30"}, {{0, n.stored}, {0, "Next"}}), "p.dpl");
     EXPECT_EQ(info.requiredPackages, (std::vector<std::string>{n.name, "vcl30"}));
     ASSERT_EQ(info.containedUnits.size(), 2u);
     EXPECT_EQ(info.containedUnits[0].name, n.name);

@@ -24,7 +24,8 @@ CodePage Page(uint16_t page) { return test::ChartPage(page); }
 std::optional<CodePage> WineTable(uint16_t page) {
   std::ifstream in("/usr/share/wine/nls/c_" + std::to_string(page) + ".nls", std::ios::binary);
   if (!in) return std::nullopt;
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
   return CodePage::FromNls(bytes);
 }
 
@@ -82,7 +83,8 @@ TEST(CodePage, DoubleByteTextKeepsItsAsciiLookalikesInsideCharacters) {
   const std::string folder = sjis.ToUtf8("C:\\\x95\x5C\\DemoComp.dpl");
   EXPECT_EQ(ExtractFilePath(folder), "C:\\\u8868\\");
   EXPECT_EQ(ExtractFileName(folder), "DemoComp.dpl");
-  EXPECT_FALSE(SameFileName(sjis.ToUtf8("C:\\\x83\x41\\x.dpl"), sjis.ToUtf8("C:\\\x83\x61\\x.dpl")));
+  EXPECT_FALSE(
+      SameFileName(sjis.ToUtf8("C:\\\x83\x41\\x.dpl"), sjis.ToUtf8("C:\\\x83\x61\\x.dpl")));
   EXPECT_FALSE(SameText(sjis.ToUtf8("\x83\x41"), sjis.ToUtf8("\x83\x61")));
   // A lead byte without its second byte, or with one the page does not
   // pair with it, reads as the page's default character.
@@ -155,8 +157,8 @@ TEST(CodePage, MalformedUtf8NeverSwallowsFollowingText) {
 TEST(CodePage, ThePrefixNamesItsCodePage) {
   struct Case {
     const char* what;
-    const char* acp;         // nullptr: no value
-    const char* tableAt;     // folder under drive_c holding c_<ACP>.nls; nullptr: none
+    const char* acp;      // nullptr: no value
+    const char* tableAt;  // folder under drive_c holding c_<ACP>.nls; nullptr: none
     int page;
     bool warned;
   };
@@ -184,7 +186,8 @@ TEST(CodePage, ThePrefixNamesItsCodePage) {
       const fs::path folder = prefix.Root() / "drive_c" / c.tableAt;
       fs::create_directories(folder);
       std::ofstream(folder / ("c_" + std::string(c.acp) + ".nls"), std::ios::binary)
-          .write(reinterpret_cast<const char*>(nls.data()), static_cast<std::streamsize>(nls.size()));
+          .write(reinterpret_cast<const char*>(nls.data()),
+                 static_cast<std::streamsize>(nls.size()));
     }
     std::string warning;
     const CodePage page = LoadPrefixCodePage(prefix.Root(), warning);
@@ -250,12 +253,16 @@ TEST(StrUtil, FileNamesFoldEveryLetter) {
        "\u041A\u041E\u041C\u041F\u041E\u041D\u0415\u041D\u0422\u042B \u0401", true},
       {"\u0142\u00F3d\u017A", "\u0141\u00D3D\u0179", true},
       {"\u03B1\u03C2\u03AC", "\u0391\u03A3\u0386", true},
-      {"\u01B0\u1EA1", "\u01AF\u1EA0", true},     // Vietnamese
-      {"\uFF41", "\uFF21", true},                  // fullwidth a
+      {"\u01B0\u1EA1", "\u01AF\u1EA0", true},  // Vietnamese
+      {"\uFF41", "\uFF21", true},              // fullwidth a
       {"\u8868\u793A", "\u8868\u793A", true},
-      {"\u30A2", "\u30C2", false},                 // ア and ヂ: no case
-      {"\u0131", "I", false},                       // dotless i stays
-      {"a\xFF" "b", "A\xFF" "B", true},            // a malformed byte compares as itself
+      {"\u30A2", "\u30C2", false},  // ア and ヂ: no case
+      {"\u0131", "I", false},       // dotless i stays
+      {"a\xFF"
+       "b",
+       "A\xFF"
+       "B",
+       true},  // a malformed byte compares as itself
       {"abc", "abcd", false},
   };
   for (const auto& n : kNames) {

@@ -128,7 +128,8 @@ TEST(DriveMap, NonAsciiNamesMatchIgnoringCase) {
     const char* windows;  // a spelling that finds it
   } kNames[] = {
       {"Caf\u00E9", "CAF\u00C9"},
-      {"\u041A\u043E\u043C\u043F\u043E\u043D\u0435\u043D\u0442\u044B", "\u043A\u041E\u041C\u041F\u041E\u041D\u0415\u041D\u0422\u042B"},
+      {"\u041A\u043E\u043C\u043F\u043E\u043D\u0435\u043D\u0442\u044B",
+       "\u043A\u041E\u041C\u041F\u041E\u041D\u0415\u041D\u0422\u042B"},
       {"\u8868\u793A", "\u8868\u793A"},
       {"\u5DE5\u5177", "\u5DE5\u5177"},
   };

@@ -67,7 +67,8 @@ std::vector<uint8_t> BuildNls(const NlsSpec& spec) {
   wide['?'] = '?';
 
   std::vector<uint8_t> out;
-  for (uint16_t w : words) out.insert(out.end(), {static_cast<uint8_t>(w), static_cast<uint8_t>(w >> 8)});
+  for (uint16_t w : words)
+    out.insert(out.end(), {static_cast<uint8_t>(w), static_cast<uint8_t>(w >> 8)});
   for (uint16_t w : wide) {
     out.push_back(static_cast<uint8_t>(w));
     if (dbcs) out.push_back(static_cast<uint8_t>(w >> 8));
@@ -86,7 +87,8 @@ NlsSpec ChartSpec(uint16_t page) {
       break;
     case 1251:
       // А..я at 0xC0..0xFF, Ё/ё at 0xA8/0xB8.
-      for (int i = 0; i < 64; ++i) s.single[static_cast<uint8_t>(0xC0 + i)] = static_cast<char16_t>(0x410 + i);
+      for (int i = 0; i < 64; ++i)
+        s.single[static_cast<uint8_t>(0xC0 + i)] = static_cast<char16_t>(0x410 + i);
       s.single[0xA8] = u'\u0401';
       s.single[0xB8] = u'\u0451';
       s.bestFit = {{u'\u00C0', 'A'}};  // A-grave written as a plain A by the table
@@ -94,8 +96,11 @@ NlsSpec ChartSpec(uint16_t page) {
     case 932:
       s.uniDefault = u'\u30FB';
       s.single = {{0xB1, u'\uFF71'}};  // halfwidth katakana A
-      s.doubles = {{0x955C, u'\u8868'}, {0x8EA6, u'\u793A'}, {0x8341, u'\u30A2'},
-                   {0x8361, u'\u30C2'}, {0x8145, u'\u30FB'}};
+      s.doubles = {{0x955C, u'\u8868'},
+                   {0x8EA6, u'\u793A'},
+                   {0x8341, u'\u30A2'},
+                   {0x8361, u'\u30C2'},
+                   {0x8145, u'\u30FB'}};
       break;
     case 936:
       s.doubles = {{0xD6D0, u'\u4E2D'}, {0xCEC4, u'\u6587'}};
