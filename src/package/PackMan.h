@@ -223,7 +223,7 @@ class TPackageModuleInfo {
 // ---------------------------------------------------------------------------
 // Free functions.
 
-// The package description converted to the code page: the RCDATA
+// The package description (UTF-8): the RCDATA
 // "DESCRIPTION" (UTF-16 text), else the description of PACKAGEOPTIONS when it
 // is not empty, else "{no description}".
 std::string GetPackageDescription(HMODULE module);

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "platform/codepage.h"
 #include "platform/formats.h"
 #include "platform/system.h"
 
@@ -66,7 +67,8 @@ void ActivityLog::Open() {
 
 void ActivityLog::Line(std::string_view text) {
   if (!enabled_ || file_ == nullptr) return;
-  std::fwrite(text.data(), 1, text.size(), file_);
+  const std::string bytes = Utf8ToAnsi(text);
+  std::fwrite(bytes.data(), 1, bytes.size(), file_);
   std::fwrite("\r\n", 1, 2, file_);
   // Flushed per line so that the trace survives a crash.
   std::fflush(file_);

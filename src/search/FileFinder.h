@@ -25,7 +25,7 @@
 //    another drive's root named by that drive (Z:\home\u\.wine\drive_c\x.dpl
 //    is reported as C:\x.dpl).
 //  - Names Windows cannot have (\ : * ? " < > |, control characters) are
-//    left out, as are names without an exact Windows-1252 form.
+//    left out, as are host names that are not UTF-8.
 //
 // Events, in this order: OnBeforeExecute once; OnNewPath for every folder
 // about to be searched (it may set stop); OnAddFile for every matching file

@@ -15,7 +15,7 @@
 //    by that drive ("C:\"), so that its files show the most specific drive
 //    rather than Z:\home\...\drive_c\...
 //  - Names Windows cannot have (\ : * ? " < > | and control characters) and
-//    names without an exact Windows-1252 form are left out.
+//    host names that are not UTF-8 are left out.
 #include <sys/types.h>
 
 #include <cstdint>
@@ -53,7 +53,7 @@ struct Folder {
 };
 
 struct Entry {
-  std::string name;      // Windows-1252
+  std::string name;      // the Windows name (UTF-8)
   std::string hostName;  // as on disk
   uint64_t size = 0;
 };

@@ -662,8 +662,7 @@ TEST(MainWindowRealPackages, APackageOnlyTheLibraryPathReachesOpens) {
   EXPECT_EQ(form.GenInfoTabSheet->RequireListBox->count(), 2);
   form.LoadPackageModule("C:\\Apps\\Trace\\tptrace.dpl");
   EXPECT_EQ(gui::ToCore(form.GenInfoTabSheet->DescriptionEdit->text()),
-            "Tern's Arrow trace aids (d\xE9"
-            "bogage)");
+            "Tern's Arrow trace aids (d\u00E9bogage)");
 }
 
 // --- flag word to combo boxes ----------------------------------------------

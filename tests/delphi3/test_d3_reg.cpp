@@ -157,8 +157,8 @@ TEST_F(Delphi3RegTest, TextValuesReadAndWriteUnchanged) {
   EXPECT_EQ(ReadPackageDCPOutputDir(), "C:\\Dcp \"x\"");
   WriteAddToPackageName("");
   EXPECT_EQ(ReadAddToPackageName(), "");
-  WriteLibrarySearchPath("D:\\\xe9t\xe9");  // Windows-1252 text
-  EXPECT_EQ(ReadLibrarySearchPath(), "D:\\\xe9t\xe9");
+  WriteLibrarySearchPath("D:\\\u00e9t\u00e9");  // UTF-8 text
+  EXPECT_EQ(ReadLibrarySearchPath(), "D:\\\u00e9t\u00e9");
   EXPECT_NE(ReadText(UserReg()).find("\"SearchPath\"=\"D:\\\\\\xe9t\\xe9\""), std::string::npos);
 }
 
@@ -306,8 +306,8 @@ TEST_F(Delphi3RegTest, NamesTheCodePageCannotHoldSurviveEveryChange) {
   const std::string omega = "\"C:\\\\D3\\\\\\x3a9mega.dpl\"=\"\\x3a9 desc\"";
   Names old, descriptions;
   ReadKnownPackages(old, descriptions);
-  EXPECT_EQ(old[1], "C:\\D3\\?mega.dpl");
-  EXPECT_EQ(descriptions[1], "? desc");  // found again by its enumerated name
+  EXPECT_EQ(old[1], "C:\\D3\\\u03A9mega.dpl");  // read whole
+  EXPECT_EQ(descriptions[1], "\u03A9 desc");
   const Names order = {old[1], old[2], old[0]};
   const Names orderDesc = {descriptions[1], descriptions[2], descriptions[0]};
   RewriteKnownPackages(&old, &order, &orderDesc);

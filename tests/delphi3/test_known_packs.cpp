@@ -13,6 +13,7 @@
 #include "delphi3/KnownPacks.h"
 #include "package/PackMan.h"
 #include "support/demo_prefix.h"
+#include "support/nls_builder.h"
 #include "support/pe_builder.h"
 #include "support/test_system.h"
 
@@ -272,6 +273,52 @@ TEST(KnownPackList, LookAlikeNamesFailedWritesAndCounters) {
   EXPECT_EQ(t.Column(kcName), (Names{"a.dpl", "plain.dpl", "next.dpl"}));
   EXPECT_EQ(std::tuple(t.store.OnPackCount, t.store.OffPackCount, t.store.LostPackCount),
             std::tuple(3, 0, 0));
+}
+
+// Names are kept whole whatever the code page; one the system code page
+// cannot hold is added and kept, with a warning that the IDE (an ANSI
+// program) cannot load it, and the load-order check reports it.
+TEST(KnownPackList, NamesTheCodePageCannotHold) {
+  test::TempPrefix prefix;
+  Sys().SetAnsiCodePage(test::ChartPage(1251));
+  std::ofstream(prefix.Root() / "user.reg", std::ios::binary)
+      << UserReg(Value("C:\\P\\a.dpl", "a"), "");
+  test::WriteBytes(prefix.Host("C:\\P\\a.dpl"), test::BuildPe(test::PeSpec{}));
+  const struct {
+    std::string path;
+    bool loadable;
+  } kPackages[] = {
+      {"C:\\\u041A\u043E\u043C\u043F\u043E\u043D\u0435\u043D\u0442\u044B\\a.dpl", true},
+      {"C:\\\u5DE5\u5177\\x.dpl", false},
+  };
+  ListUnderTest t;
+  t.list.InitSystemInfo();
+  Names paths{"C:\\P\\a.dpl"};
+  for (const auto& p : kPackages) {
+    test::WriteBytes(prefix.Host(p.path), test::BuildPe(test::PeSpec{}));
+    ASSERT_TRUE(t.list.AddKnownPackage(p.path)) << p.path;
+    const std::string warning =
+        p.path + " cannot be written in code page 1251; the IDE will not be able to load it.";
+    EXPECT_EQ(t.rec.said.size() >= 2 && t.rec.said[t.rec.said.size() - 2] == "Warning:" + warning,
+              !p.loadable);
+    EXPECT_EQ(t.rec.said.back(), std::string("Warning:") + kNextStartMsg);
+    paths.push_back(p.path);
+  }
+  // The hive holds the exact names, and the rows show them.
+  Names n, d;
+  std::vector<std::u16string> stored;
+  ReadKnownPackages(n, d, &stored);
+  EXPECT_EQ(stored, (std::vector<std::u16string>{Utf8ToUtf16(paths[0]), Utf8ToUtf16(paths[1]),
+                                                 Utf8ToUtf16(paths[2])}));
+  EXPECT_EQ(t.list.CellText(2, kcLocation), u"C:\\\u5DE5\u5177\\");
+  EXPECT_EQ(t.Column(kcStatus), (Names{"On", "On", "On"}));
+  const auto findings =
+      CheckLoadOrder(paths, {psOn, psOn, psOn}, [](const std::string&) { return Names{}; });
+  ASSERT_EQ(findings.size(), 1u);
+  EXPECT_EQ(findings[0].package, paths[2]);
+  EXPECT_EQ(
+      findings[0].text,
+      paths[2] + " cannot be written in code page 1251; the IDE will not be able to load it.");
 }
 
 // A copy of the demo prefix as the current system.

@@ -11,6 +11,7 @@
 #include "platform/process.h"
 #include "platform/strutil.h"
 #include "platform/system.h"
+#include "support/nls_builder.h"
 
 namespace kx {
 namespace {
@@ -84,7 +85,7 @@ TEST_F(LoadTest, ReadsPackageInformation) {
   // out of the structure.
   EXPECT_EQ(m.SourceUnits, (std::vector<std::string>{"WeakOne", "Impl", "Deep"}));
   EXPECT_EQ(m.StructureUnits, (std::vector<std::string>{"Impl"}));
-  EXPECT_EQ(m.GetDescription(), "Say \"hi\" \xE9t\xE9");
+  EXPECT_EQ(m.GetDescription(), "Say \"hi\" \u00E9t\u00E9");
   auto bytes = test::ReadHostFile(prefix.Host("C:\\Pkgs\\MyPack.dpl"));
   EXPECT_EQ(m.FileSize, int32_t(bytes.size()));
   EXPECT_GT(m.FileDate, 40000.0);
@@ -118,18 +119,24 @@ TEST_F(LoadTest, DescriptionFromEitherResource) {
     }
     return test::PeResource{test::PeResName::Id(10), test::PeResName::Name("PACKAGEOPTIONS"), 0, b};
   };
+  // PACKAGEOPTIONS holds text in the system code page; in Shift-JIS the
+  // second byte of 表 is '\'.
   const struct {
     const char* description;  // DESCRIPTION resource; none when empty
     std::vector<test::PeResource> resources;
     const char* shown;
+    uint16_t page = 1252;
   } cases[] = {
       {"Own", {}, "Own"},
       {"Own", {options("Other")}, "Own"},
-      {"", {options("T\xE9l\xE9")}, "T\xE9l\xE9"},
+      {"", {options("T\xE9l\xE9")}, "T\u00E9l\u00E9"},
       {"", {options("")}, "{no description}"},
+      {"", {options("\x95\x5C\x8E\xA6 \x83\x41")}, "\u8868\u793A \u30A2", 932},
+      {"", {options("\xCA\xEE\xEC")}, "\u041A\u043E\u043C", 1251},
   };
   int n = 0;
   for (const auto& c : cases) {
+    Sys().SetAnsiCodePage(test::ChartPage(c.page));
     const std::string file = "C:\\d\\p" + std::to_string(n++) + ".dpl";
     PeSpec spec = PackageSpec(0x40000000, {}, {{0, "U" + std::to_string(n)}}, c.description);
     spec.resources.insert(spec.resources.end(), c.resources.begin(), c.resources.end());

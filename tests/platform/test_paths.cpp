@@ -121,12 +121,27 @@ TEST(DriveMap, KeptFolderListingsFollowChangesToTheFolder) {
   EXPECT_EQ(map.ToHost("C:\\LIB\\C.dpl"), dir / "c.dpl");
 }
 
-TEST(DriveMap, NonAsciiNamesMatchThroughTheCodePage) {
+TEST(DriveMap, NonAsciiNamesMatchIgnoringCase) {
   TempPrefix prefix;
-  const fs::path dir = prefix.Root() / "drive_c" / "Caf\u00E9";
-  fs::create_directories(dir);
-  EXPECT_EQ(prefix.System().Drives().ToHost("C:\\CAF\xC9"), dir);
-  EXPECT_EQ(prefix.System().ToWindows(dir), "C:\\Caf\xE9");
+  const struct {
+    const char* host;     // the folder on disk
+    const char* windows;  // a spelling that finds it
+  } kNames[] = {
+      {"Caf\u00E9", "CAF\u00C9"},
+      {"\u041A\u043E\u043C\u043F\u043E\u043D\u0435\u043D\u0442\u044B",
+       "\u043A\u041E\u041C\u041F\u041E\u041D\u0415\u041D\u0422\u042B"},
+      {"\u8868\u793A", "\u8868\u793A"},
+      {"\u5DE5\u5177", "\u5DE5\u5177"},
+  };
+  for (const auto& n : kNames) {
+    const fs::path dir = prefix.Root() / "drive_c" / n.host;
+    fs::create_directories(dir);
+    EXPECT_EQ(prefix.System().Drives().ToHost(std::string("C:\\") + n.windows), dir);
+    EXPECT_EQ(prefix.System().ToWindows(dir), std::string("C:\\") + n.host);
+  }
+  // A host name that is not UTF-8 has no Windows form to find it by.
+  fs::create_directories(prefix.Root() / "drive_c" / "Caf\xE9");
+  EXPECT_EQ(prefix.System().ToWindows(prefix.Root() / "drive_c" / "Caf\xE9"), "C:\\Caf\uFFFD");
 }
 
 TEST(DriveMap, RejectsPathsThatAreNotAbsoluteOrHaveNoDrive) {
@@ -213,10 +228,10 @@ TEST(WinSystem, UserPathsInEitherForm) {
   EXPECT_EQ(sys.UserPathToWindows("/no/such/file.dpl"), "Z:\\no\\such\\file.dpl");
   EXPECT_EQ(sys.UserPathToWindows("C:\\Pkg\\..\\b.dpl"), "C:\\b.dpl");
   EXPECT_EQ(sys.UserPathToWindows("c.dpl"), "C:\\c.dpl");
-  // Host paths come as Windows-1252 text too.
+  // Host paths are UTF-8 text too.
   prefix.WriteText("C:\\Caf\u00E9\\a.dpl", "x");  // a UTF-8 name on the host
   const std::string driveC = (prefix.Root() / "drive_c").string();
-  EXPECT_EQ(sys.UserPathToWindows(driveC + "/Caf\xE9/a.dpl"), "C:\\Caf\xE9\\a.dpl");
+  EXPECT_EQ(sys.UserPathToWindows(driveC + "/Caf\u00E9/a.dpl"), "C:\\Caf\u00E9\\a.dpl");
   {
     // A relative name that exists on the host is taken as a host path.
     ScopedCwd cwd(f.parent_path());
@@ -332,7 +347,7 @@ TEST(Environment, NamesIgnoreCaseAndExpansionFollowsWindows) {
 TEST(RegionalSettings, CLocaleGivesTheUsEnglishDefaults) {
   ScopedEnv all("LC_ALL", "C");
   const RegionalSettings rs = RegionalSettings::FromHostLocale();
-  EXPECT_EQ(rs.thousandSeparator, ',');
+  EXPECT_EQ(rs.thousandSeparator, ",");
   EXPECT_EQ(rs.shortDateFormat, "M/d/yyyy");
   EXPECT_EQ(rs.longTimeFormat, "h:mm:ss tt");
   EXPECT_EQ(rs.timeAMString, "AM");
@@ -344,9 +359,9 @@ TEST(RegionalSettings, GermanLocaleWhenInstalled) {
   freelocale(probe);
   ScopedEnv all("LC_ALL", "de_DE.UTF-8");
   const RegionalSettings rs = RegionalSettings::FromHostLocale();
-  EXPECT_EQ(rs.thousandSeparator, '.');
+  EXPECT_EQ(rs.thousandSeparator, ".");
   EXPECT_EQ(rs.shortDateFormat, "dd.MM.yyyy");
-  EXPECT_EQ(rs.dateSeparator, '.');
+  EXPECT_EQ(rs.dateSeparator, ".");
   EXPECT_EQ(rs.longTimeFormat, "HH:mm:ss");
 }
 

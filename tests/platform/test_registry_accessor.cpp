@@ -128,7 +128,7 @@ TEST_F(RegistryAccessorTest, ReadStringTakesStringTypesUpToTheFirstNul) {
     EXPECT_EQ(reg.ReadText(name), std::u16string()) << name;
   }
   EXPECT_EQ(reg.ReadString("Missing"), "");
-  EXPECT_EQ(reg.ReadString("Latin"), "f\xfcr");  // Windows-1252 in the core
+  EXPECT_EQ(reg.ReadString("Latin"), "f\u00FCr");  // UTF-8 in the core
   for (const char* name : {"Dw", "Bin"}) {
     EXPECT_THROW(reg.ReadText(name), ERegistryException) << name;
     try {
@@ -155,7 +155,7 @@ TEST_F(RegistryAccessorTest, ReadStringTakesStringTypesUpToTheFirstNul) {
 TEST_F(RegistryAccessorTest, ChangesAreWrittenAtOnceAndEachCallReadsTheFile) {
   RegistryAccessor reg(RootKey::CurrentUser);
   ASSERT_TRUE(reg.OpenKey("Software\\Wine", false));
-  reg.WriteString("Added", "f\xfcr");
+  reg.WriteString("Added", "f\u00FCr");
   EXPECT_NE(ReadText(UserReg()).find("\"Added\"=\"f\\xfcr\"\n"), std::string::npos);
   EXPECT_EQ(reg.GetValueNames(), (std::vector<std::string>{"Version", "Added"}));
   EXPECT_EQ(reg.ReadValue("Added")->type, REG_SZ);
