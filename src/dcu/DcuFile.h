@@ -8,6 +8,10 @@
 
 namespace kx {
 
+// What stands for the interface of the package's own unit, which a compiled
+// package file keeps no compiled unit for.
+inline constexpr std::string_view kNoCompiledUnitText = "No compiled unit for the package source.";
+
 // Reads and decodes a whole .dcu file. EFOpenError "Cannot open file %s",
 // EDcuNotUnit, EDcuDamaged (offsets in the file).
 DcuUnit DecodeDcuFile(std::string_view windowsFileName);

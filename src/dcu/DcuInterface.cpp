@@ -110,14 +110,11 @@ std::string Join(const std::vector<std::string>& items, const char* sep) {
 
 class Renderer {
  public:
-  explicit Renderer(const DcuUnit& u) : u_(u) {
-    for (size_t t = 1; t < u_.Types.size(); ++t) {
-      const DcuType& d = u_.Types[t];
-      if (d.Def == 'C' && d.Base == t && d.FirstConst)
-        for (int64_t v = d.Low; v <= d.High; ++v)
-          enumElements_.insert(d.FirstConst + uint32_t(v - d.Low));
-    }
-  }
+  // Anonymous types are written out where they are used; a damaged unit can
+  // make them refer to each other many times over, so the work of writing
+  // them out is bounded by the unit's size.
+  explicit Renderer(const DcuUnit& u)
+      : u_(u), budget_(64 * (u.Addrs.size() + u.Types.size()) + 4096) {}
 
   DcuInterface Make() {
     DcuInterface out;
@@ -133,7 +130,7 @@ class Renderer {
           TypeItem(d, item);
           break;
         case '%':
-          if (enumElements_.count(d.Addr)) continue;
+          if (IsEnumElement(d)) continue;
           item.Kind = "const";
           item.Value = ConstValue(d);
           item.Text = item.Name + " = " + item.Value + ";";
@@ -175,6 +172,14 @@ class Renderer {
   }
 
  private:
+  // Elements of an enumeration are the constants of its type numbered from
+  // its first element on.
+  bool IsEnumElement(const DcuDecl& d) const {
+    const DcuType* t = u_.TypeAt(d.TypeRef);
+    if (!t || t->Def != 'C' || u_.TypeAt(t->Base) != t || !t->FirstConst) return false;
+    return d.Addr >= t->FirstConst && int64_t(d.Addr) - t->FirstConst <= int64_t(t->High) - t->Low;
+  }
+
   std::string UnitName() const {
     for (const DcuDecl& d : u_.Decls)
       if (d.Tag == '(' && (d.Routine.Flags & 0x400)) return NameText(d.Name);
@@ -286,7 +291,8 @@ class Renderer {
   std::string Expand(uint32_t t, int depth) const {
     const DcuType* d = u_.TypeAt(t);
     if (!d) return "?";
-    if (depth > kMaxExpand) return "{...}";
+    if (depth > kMaxExpand || budget_ == 0) return "{...}";
+    --budget_;
     switch (d->Def) {
       case '@':
         return "";
@@ -294,6 +300,9 @@ class Renderer {
         if (u_.TypeAt(d->Base) == d) {
           if (!d->FirstConst) return "({element names not stored})";
           std::vector<std::string> names;
+          const uint64_t n = uint64_t(int64_t(d->High) - d->Low + 1);
+          if (n > budget_) return "{...}";
+          budget_ -= n;
           for (int64_t v = d->Low; v <= d->High; ++v) {
             const DcuAddr* a = u_.AddrAt(d->FirstConst + uint32_t(v - d->Low));
             names.push_back(a ? NameText(a->Name) : "?");
@@ -653,7 +662,7 @@ class Renderer {
   }
 
   const DcuUnit& u_;
-  std::set<uint32_t> enumElements_;
+  mutable uint64_t budget_;
   mutable std::vector<std::string> hUnused_;
 };
 

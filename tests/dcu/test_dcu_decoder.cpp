@@ -9,10 +9,15 @@
 #include <map>
 #include <sstream>
 
+#include "dcu/DcuFile.h"
 #include "dcu/DcuInterface.h"
 
 namespace kx {
 namespace {
+
+// Every unit the fixture generator writes.
+const char* const kUnits[] = {"Gauges2",   "Shapes3", "Empty3",   "SysInit",
+                              "DemoCtrls", "DemoReg", "DemoUtils"};
 
 std::vector<uint8_t> ReadFixture(const std::string& name) {
   std::ifstream f(std::string(KX_FIXTURES_DIR) + "/dcu/" + name, std::ios::binary);
@@ -116,7 +121,7 @@ TEST(DcuDecoder, InterfaceTextOfEveryFixtureUnit) {
     std::string expected;
   };
   std::vector<Case> cases;
-  for (const char* unit : {"Gauges2", "Shapes3", "Empty3"}) {
+  for (const char* unit : kUnits) {
     auto pas = ReadFixture(std::string(unit) + ".pas");
     cases.push_back(
         {unit, ReadFixture(std::string(unit) + ".dcu"), std::string(pas.begin(), pas.end())});
@@ -156,7 +161,7 @@ TEST(DcuDecoder, JsonShapeOfDeclarations) {
 }
 
 TEST(DcuDecoder, DamagedUnitsGiveAnErrorAndNeverACrash) {
-  for (const char* unit : {"Gauges2", "Shapes3", "Empty3"}) {
+  for (const char* unit : kUnits) {
     const auto good = ReadFixture(std::string(unit) + ".dcu");
     // Cut short at every byte, the header's size following the cut, so that
     // the decoder runs up to it; and the same cut with the size unchanged.
@@ -239,6 +244,39 @@ TEST(DcuDecoder, DamagedUnitsGiveAnErrorAndNeverACrash) {
     } catch (const EDcuNotUnit& e) {
       EXPECT_STREQ(e.what(), "C:\\Units\\Other.dcu is not a Delphi 3 compiled unit.");
     }
+  }
+}
+
+TEST(DcuDecoder, EveryUnitOfTheDemoPackageDecodesToItsEnd) {
+  std::ifstream f(std::string(KX_FIXTURES_DIR) + "/demo-prefix/drive_c/Projects/Demo/DemoComp.dcp",
+                  std::ios::binary);
+  TDCPStream s = TDCPStream::FromBytes({std::istreambuf_iterator<char>(f), {}},
+                                       "C:\\Projects\\Demo\\DemoComp.dcp");
+  TDCPHeader header;
+  TDCUInfoList units;
+  std::vector<std::string> resources, requiresNames;
+  ReadDCPContents(s, "DemoComp", header, units, resources, requiresNames);
+  ASSERT_EQ(units.size(), 5u);
+  for (size_t i = 0; i + 1 < units.size(); ++i) {
+    const auto pas = ReadFixture(units[i].Name + ".pas");
+    EXPECT_EQ(DcuInterfaceText(MakeDcuInterface(DecodeDcpUnit(s, units[i]))),
+              std::string(pas.begin(), pas.end()));
+  }
+  // An entry whose image lies past the end of the file; an image one byte
+  // short of its entry's size.
+  TMyDCUInfo outside = units[1];
+  outside.DCUOffset = uint32_t(s.Size());
+  EXPECT_THROW(DecodeDcpUnit(s, outside), EDcuDamaged);
+  TMyDCUInfo shorter = units[1];
+  shorter.DCUSize -= 1;
+  try {
+    DecodeDcpUnit(s, shorter);
+    ADD_FAILURE();
+  } catch (const EDcuDamaged& e) {
+    EXPECT_EQ(e.Offset(), units[1].DCUOffset + 4);
+    EXPECT_EQ(
+        std::string(e.what()).rfind("C:\\Projects\\Demo\\DemoComp.dcp is damaged at offset $", 0),
+        0u);
   }
 }
 
