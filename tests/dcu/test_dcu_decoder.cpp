@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -278,6 +279,56 @@ TEST(DcuDecoder, EveryUnitOfTheDemoPackageDecodesToItsEnd) {
         std::string(e.what()).rfind("C:\\Projects\\Demo\\DemoComp.dcp is damaged at offset $", 0),
         0u);
   }
+}
+
+// Records spliced into an empty unit before its code block: each list's
+// terminator and limits, with the offset and record the message names.
+TEST(DcuDecoder, RecordsOutOfPlaceOrBeyondTheLimits) {
+  const auto empty = ReadFixture("Empty3.dcu");
+  const size_t at = Marks("Empty3").at("codesize");
+  auto hex = [](size_t offset) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "$%08zX", offset);
+    return std::string(buf);
+  };
+  struct Case {
+    std::string bytes;  // inserted at the code block
+    size_t errorAt;     // from the insertion; with an empty message: decodes
+    std::string message;
+  } cases[] = {
+      {std::string(17, 'j') + std::string(17, 'k'), 17, "nesting too deep"},
+      {std::string(16, 'j') + std::string(16, 'k'), 0, ""},
+      {"jX", 1, "unexpected tag $58 in an embedded list"},
+      {std::string("(\x01R\x00\x00\x00\x00\x0EZ", 9), 8, "unexpected tag $5A in a parameter list"},
+      {std::string("M\x00\x02\x00\x00!", 6), 5, "unexpected tag $21 in a member list"},
+      {std::string("C\x00\x02\x00\x00\x00\x00\x0F\x80\x11\x01\x00\x00", 13), 13,
+       "enumeration range too large"},
+      {std::string("%\x01X\x00\x02\xD1\x07", 7), 7, "constant value runs past the end of the unit"},
+      {std::string("\x61", 1), 1, "bytes after the end of the unit"},
+      {std::string("m\x1F\x00\x00\x00\x00", 6), 1, "fixup count has an invalid integer prefix"},
+      {"\x99", 0, "unexpected tag $99 in the declaration list"},
+  };
+  for (const Case& c : cases) {
+    auto b = empty;
+    b.insert(b.begin() + ptrdiff_t(at), c.bytes.begin(), c.bytes.end());
+    SetSize(b);
+    if (c.message.empty()) {
+      EXPECT_NO_THROW(DecodeDcu(b, "X.dcu")) << c.bytes;
+      continue;
+    }
+    try {
+      DecodeDcu(b, "X.dcu");
+      ADD_FAILURE() << c.message;
+    } catch (const EDcuDamaged& e) {
+      EXPECT_EQ(std::string(e.what()),
+                "X.dcu is damaged at offset " + hex(at + c.errorAt) + ": " + c.message + ".");
+    }
+  }
+  // The declaration list may also end with a zero tag, a form not seen in
+  // real units: it decodes, with a warning.
+  auto b = empty;
+  b.back() = 0x00;
+  EXPECT_EQ(DecodeDcu(b, "X.dcu").Warnings.size(), 1u);
 }
 
 }  // namespace
