@@ -330,7 +330,9 @@ TEST_F(DCPPageTest, InterfacePaneShowsTheSelectedUnitsInterface) {
     EXPECT_EQ(gui::ToCore(Page().DCUInterfaceView->toPlainText()), c.pane) << c.file;
     EXPECT_EQ(Page().ExtractDCUBtn->isEnabled(), c.extract) << c.file;
     EXPECT_EQ(Page().SaveInterfaceBtn->isEnabled(), c.saveInterface) << c.file;
-    if (!c.data.isEmpty()) EXPECT_EQ(DataColumn(), c.data) << c.file;
+    if (!c.data.isEmpty()) {
+      EXPECT_EQ(DataColumn(), c.data) << c.file;
+    }
   }
 
   // A standalone unit is a tree of that one unit, named as it declares itself.
