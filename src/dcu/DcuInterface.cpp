@@ -199,7 +199,7 @@ class Renderer {
   void Uses(DcuInterface& out) const {
     std::vector<std::string> d, e;
     for (const DcuUses& x : u_.Uses)
-      (x.Kind == 'd' ? d : x.Kind == 'e' ? e : hUnused_).push_back(x.Name);
+      if (x.Kind == 'd' || x.Kind == 'e') (x.Kind == 'd' ? d : e).push_back(x.Name);
     bool reversed;
     const std::vector<std::string>& probe = d.empty() ? e : d;
     if (probe.size() > 1 && Lower(probe.front()) == "system")
@@ -663,7 +663,6 @@ class Renderer {
 
   const DcuUnit& u_;
   mutable uint64_t budget_;
-  mutable std::vector<std::string> hUnused_;
 };
 
 std::string Section(const std::string& kind) {
