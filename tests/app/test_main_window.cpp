@@ -647,7 +647,8 @@ TEST_F(MainWindowTest, APackageWithoutRequiresKeepsFindAndLoadDisabled) {
 
 // A third-party design package whose required packages lie in
 // "$(DELPHI)\Lib", which only the library search path reaches (the second
-// fixture set): the window's start-up makes it loadable.
+// fixture set): the window's start-up makes it loadable. Like tptrace.dpl,
+// it has its description only in PACKAGEOPTIONS.
 TEST(MainWindowRealPackages, APackageOnlyTheLibraryPathReachesOpens) {
   if (!fs::exists(fs::path(KX_FIXTURES_DIR) / "real-prefix" / "system.reg"))
     GTEST_SKIP() << "fixtures not built";
@@ -659,6 +660,10 @@ TEST(MainWindowRealPackages, APackageOnlyTheLibraryPathReachesOpens) {
   EXPECT_EQ(gui::ToCore(form.GenInfoTabSheet->DescriptionEdit->text()),
             "Arrow Components (design time)");
   EXPECT_EQ(form.GenInfoTabSheet->RequireListBox->count(), 2);
+  form.LoadPackageModule("C:\\Apps\\Trace\\tptrace.dpl");
+  EXPECT_EQ(gui::ToCore(form.GenInfoTabSheet->DescriptionEdit->text()),
+            "Tern's Arrow trace aids (d\xE9"
+            "bogage)");
 }
 
 // --- flag word to combo boxes ----------------------------------------------

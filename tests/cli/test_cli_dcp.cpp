@@ -68,6 +68,12 @@ TEST(CliDcp, DpkFromCompiledPackage) {
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(Body(ReadHostText(prefix.Host("C:\\Out\\Other.dpk"))), "package Other;\r\n\r\n" + body);
+
+  // A compiled package file records no compiler switches.
+  r = RunCli(prefix, {"dpk", dcp.string(), "--own-switches"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("--own-switches needs a package library"), std::string::npos) << r.err;
 }
 
 TEST(CliDcp, DpkFromPackageLibrary) {
@@ -88,6 +94,13 @@ TEST(CliDcp, DpkFromPackageLibrary) {
                              "requires\r\n vcl30;\r\n\r\n"
                              "contains\r\n Unit1;\r\n\r\n"
                              "end.\r\n");
+
+  // Without PACKAGEOPTIONS --own-switches writes the fixed block and says so.
+  const CliResult own = RunCli(prefix, {"dpk", dpl.string(), "--own-switches"});
+  EXPECT_EQ(own.code, 0);
+  EXPECT_EQ(own.err,
+            dpl.string() + " has no compiler options; the fixed directives were written.\n");
+  EXPECT_EQ(Body(own.out), Body(r.out));
 }
 
 TEST(CliDcp, DcpTreeUnitsAndJson) {

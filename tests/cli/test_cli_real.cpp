@@ -5,7 +5,9 @@
 // only the library search path ("$(DELPHI)\Lib") reaches.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,31 +27,64 @@ struct RealPackage {
   std::string file;
   std::string description;
   std::string switches;
+  std::string conditionals;  // the info lines' values; empty: no line
+  std::string unitAliases;
   std::vector<std::string> dpkLines;  // in this order, from the package line on
+  // The values of the twenty directive lines that --own-switches writes,
+  // read off the switches: ALIGN $A, ASSERTIONS $C, BOOLEVAL $B, DEBUGINFO
+  // $D, EXTENDEDSYNTAX $X, IMPORTEDDATA $G, IOCHECKS $I, LOCALSYMBOLS $L,
+  // LONGSTRINGS $H, OPENSTRINGS $P, OPTIMIZATION $O, OVERFLOWCHECKS $Q,
+  // RANGECHECKS $R, REFERENCEINFO $Y, SAFEDIVIDE $U, STACKFRAMES $W,
+  // TYPEDADDRESS $T, VARSTRINGCHECKS $V, WRITEABLECONST $J, MINENUMSIZE $Z.
+  std::string ownDirectives;
 };
+
+#define KX_ALIASES "WinTypes=Windows;WinProcs=Windows;DbiTypes=BDE;DbiProcs=BDE;DbiErrs=BDE"
 
 const std::vector<RealPackage>& Packages() {
   static const std::vector<RealPackage> packages = {
       {"C:\\windows\\system32\\vcl30.dpl",
        "Borland Visual Component Library & Packages",
        "A+ B- C- D- E- F- G+ H+ I+ J+ K- L- M- N+ O+ P+ Q- R- S- T- U- V+ W- X+ Y- Z1",
+       "PACKAGES;",
+       KX_ALIASES,
        {"package vcl30;", "{$IMAGEBASE $40000000}",
         "{$DESCRIPTION 'Borland Visual Component Library & Packages' }", "{$RUNONLY}",
         "{$IMPLICITBUILD OFF}", "contains", " System,", " Windows,", " Messages,", " SysUtils,",
-        " Classes,", " Graphics,", " Controls,", " Forms;", "end."}},
+        " Classes,", " Graphics,", " Controls,", " Forms;", "end."},
+       "ON OFF OFF OFF ON ON ON OFF ON ON ON OFF OFF OFF OFF OFF OFF ON ON 1"},
+      // Built with $C+ $D+ $I+ $L+, as its own source says.
       {KX_LIB "tparrow.dpl",
        "Tern's Arrow Components",
        "A+ B- C+ D+ E- F- G+ H+ I+ J+ K- L+ M- N+ O+ P+ Q- R- S- T- U- V+ W- X+ Y- Z1",
+       "",
+       KX_ALIASES,
        {"package tparrow;", "{$IMAGEBASE $00400000}", "{$DESCRIPTION 'Tern''s Arrow Components' }",
         "{$RUNONLY}", "{$IMPLICITBUILD ON}", "requires", " vcl30;", "contains", " Arrow,",
-        " ArrowUtl;", "end."}},
+        " ArrowUtl;", "end."},
+       "ON ON OFF ON ON ON ON ON ON ON ON OFF OFF OFF OFF OFF OFF ON ON 1"},
       // No DESCRIPTION resource: the description comes from PACKAGEOPTIONS.
       {KX_LIB "tparrowd.dpl",
        "Arrow Components (design time)",
        "A+ B- C- D+ E- F- G+ H+ I+ J+ K- L+ M- N+ O- P+ Q- R- S+ T- U- V+ W- X+ Y+ Z4",
+       "",
+       KX_ALIASES,
        {"package tparrowd;", "{$IMAGEBASE $00400000}",
         "{$DESCRIPTION 'Arrow Components (design time)' }", "{$DESIGNONLY}", "{$IMPLICITBUILD ON}",
-        "requires", " vcl30,", " tparrow;", "contains", " ArrowReg;", "end."}},
+        "requires", " vcl30,", " tparrow;", "contains", " ArrowReg;", "end."},
+       "ON OFF OFF ON ON ON ON ON ON ON OFF OFF OFF ON OFF OFF OFF ON ON 4"},
+      // Conditional defines, aliases ending in ";", zero bytes after the
+      // description, and no DESCRIPTION resource.
+      {"C:\\Apps\\Trace\\tptrace.dpl",
+       "Tern's Arrow trace aids (d\u00E9bogage)",
+       "A+ B- C+ D+ E- F- G+ H+ I+ J+ K- L+ M- N+ O- P+ Q+ R+ S- T- U- V+ W+ X+ Y+ Z2",
+       "DEBUG;ARROWTRACE;",
+       KX_ALIASES ";",
+       {"package tptrace;", "{$IMAGEBASE $00400000}",
+        "{$DESCRIPTION 'Tern''s Arrow trace aids (d\xE9"
+        "bogage)' }",
+        "{$IMPLICITBUILD ON}", "requires", " vcl30;", "contains", " ArrowTrc;", "end."},
+       "ON ON OFF ON ON ON ON ON ON ON OFF ON ON ON OFF ON OFF ON ON 2"},
   };
   return packages;
 }
@@ -93,16 +128,46 @@ TEST_F(CliRealPackages, EveryPackageOpensInEveryCommandAndRegeneratesItsSource) 
     }
     const std::vector<std::string> info = Lines(Run({"info", p.file}).out);
     EXPECT_TRUE(Has(info, "Description\t" + p.description));
-    EXPECT_TRUE(Has(info, "Switches\t" + p.switches));
     EXPECT_TRUE(Has(info, "Contains\tSysInit\t"));  // unit flags 0
+    // The compiler options right after the file facts; the two strings
+    // only when they are not empty.
+    std::vector<std::string> options = {"Switches\t" + p.switches};
+    if (!p.conditionals.empty()) options.push_back("Conditionals\t" + p.conditionals);
+    options.push_back("Unit aliases\t" + p.unitAliases);
+    const auto switches = std::find(info.begin(), info.end(), options[0]);
+    ASSERT_NE(switches, info.end());
+    EXPECT_EQ(std::vector<std::string>(switches, std::min(switches + options.size(), info.end())),
+              options);
+    EXPECT_TRUE(switches[-1].starts_with("File Time\t")) << switches[-1];
+    const std::string json = Run({"info", "--json", p.file}).out;
+    EXPECT_NE(json.find("\"conditionals\": \"" + p.conditionals + "\",\n"), std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"unitAliases\": \"" + p.unitAliases + "\""), std::string::npos);
 
-    // The source lines in order; the fixed directive block between them.
+    // The source lines in order.
     const std::vector<std::string> dpk = Lines(Run({"dpk", p.file}).out);
     size_t at = 0;
     for (const std::string& want : p.dpkLines) {
       while (at < dpk.size() && dpk[at] != want) ++at;
       EXPECT_LT(at, dpk.size()) << "missing or out of order: " << want;
     }
+    // With --own-switches the twenty directive lines after the package line
+    // carry the package's own values; nothing else changes (the header's
+    // seven lines hold the clock).
+    const CliResult own = Run({"dpk", p.file, "--own-switches"});
+    EXPECT_EQ(own.err, "");
+    const std::vector<std::string> ownDpk = Lines(own.out);
+    ASSERT_EQ(ownDpk.size(), dpk.size());
+    const size_t block = std::find(dpk.begin(), dpk.end(), p.dpkLines[0]) - dpk.begin() + 2;
+    std::istringstream values(p.ownDirectives);
+    std::string value;
+    for (size_t i = 7; i < dpk.size(); ++i) {
+      std::string want = dpk[i];
+      if (i >= block && i < block + 20 && values >> value)
+        want = want.substr(0, want.rfind(' ') + 1) + value + "}";
+      EXPECT_EQ(ownDpk[i], want);
+    }
+    EXPECT_TRUE(values.eof()) << "not every value used";
   }
 }
 
@@ -142,6 +207,32 @@ TEST_F(CliRealPackages, KnownPackageWithTheDelphiMacro) {
   EXPECT_EQ(rows[0].find("N/A"), std::string::npos) << rows[0];
   const CliResult check = Run({"known", "check"});
   EXPECT_EQ(check.code, 0) << check.out << check.err;
+}
+
+// A package whose description lies only in PACKAGEOPTIONS, after a
+// non-empty list of conditional defines: its deployment row and the value
+// "known add" stores for the IDE carry the description, not the aliases.
+TEST_F(CliRealPackages, TheDescriptionFromPackageOptionsReachesDeployRowsAndTheRegistry) {
+  const RealPackage& tptrace = Packages()[3];
+  const CliResult deploy = Run({"deploy", "C:\\Apps\\Trace\\traceapp.exe", "--modules"});
+  EXPECT_EQ(deploy.code, 0) << deploy.err;
+  const std::vector<std::string> rows = Lines(deploy.out);
+  const auto row = std::find_if(rows.begin(), rows.end(), [](const std::string& r) {
+    return r.starts_with("tptrace.dpl\t");
+  });
+  ASSERT_NE(row, rows.end()) << deploy.out;
+  EXPECT_TRUE(
+      row->starts_with("tptrace.dpl\tPackage\t" + tptrace.description + "\tC:\\Apps\\Trace"))
+      << *row;
+
+  const CliResult add = Run({"known", "add", tptrace.file});
+  EXPECT_EQ(add.code, 0) << add.err;
+  // Wine's registry text writes a character above 127 as \x and its hex code.
+  EXPECT_NE(
+      prefix.UserReg().find("\"C:\\\\Apps\\\\Trace\\\\tptrace.dpl\"=\"Tern's Arrow trace aids "
+                            "(d\\x00e9bogage)\"\n"),
+      std::string::npos)
+      << prefix.UserReg();
 }
 
 TEST(CliDemoPrefix, PathModeFindsTheDesignPackageThroughTheDelphiMacro) {

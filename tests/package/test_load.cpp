@@ -106,6 +106,40 @@ TEST_F(LoadTest, KindFollowsTheExtension) {
   EXPECT_EQ(m.GetDescription(), "{no description}");
 }
 
+// The description: DESCRIPTION, else the third string of PACKAGEOPTIONS
+// when it is not empty, else the placeholder.
+TEST_F(LoadTest, DescriptionFromEitherResource) {
+  const auto options = [](std::string description) {
+    std::vector<uint8_t> b(40, 0);
+    b[0] = 0x30, b[26] = 1;
+    for (const std::string& s : {std::string("PACKAGES;"), std::string("A=B"), description}) {
+      b.push_back(static_cast<uint8_t>(s.size()));
+      b.insert(b.end(), s.begin(), s.end());
+    }
+    return test::PeResource{test::PeResName::Id(10), test::PeResName::Name("PACKAGEOPTIONS"), 0, b};
+  };
+  const struct {
+    const char* description;  // DESCRIPTION resource; none when empty
+    std::vector<test::PeResource> resources;
+    const char* shown;
+  } cases[] = {
+      {"Own", {}, "Own"},
+      {"Own", {options("Other")}, "Own"},
+      {"", {options("T\xE9l\xE9")}, "T\xE9l\xE9"},
+      {"", {options("")}, "{no description}"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string file = "C:\\d\\p" + std::to_string(n++) + ".dpl";
+    PeSpec spec = PackageSpec(0x40000000, {}, {{0, "U" + std::to_string(n)}}, c.description);
+    spec.resources.insert(spec.resources.end(), c.resources.begin(), c.resources.end());
+    WritePe(prefix, file, spec);
+    TPackageModuleInfo m;
+    m.Load(file);
+    EXPECT_EQ(m.GetDescription(), c.shown) << file;
+  }
+}
+
 TEST_F(LoadTest, ReloadingUnloadsAndDoesNotAccumulate) {
   WriteBase(prefix);
   WritePe(prefix, "C:\\p\\two.dpl", Requiring("base", {{0, "A"}, {0, "B"}}));
