@@ -5,7 +5,7 @@
 #   tools/fuzz.sh [--build-dir DIR] [--time SECONDS | --runs N] [--no-build] [HARNESS...]
 #   tools/fuzz.sh --smoke        # a few seconds each, as ./test.sh runs them
 #
-# HARNESS is one of: pe_image package datafile dcp hive imports (default: all).
+# HARNESS is one of: pe_image package datafile dcp dcu hive imports (default: all).
 # Each harness starts from its corpus folder in the build folder, seeded from
 # the fixtures and from tests/fuzz/corpus/HARNESS; new inputs go there, crash
 # inputs to DIR/findings/HARNESS. Extra libFuzzer flags: $FUZZ_FLAGS.
@@ -28,7 +28,7 @@ while [ $# -gt 0 ]; do
     *) harnesses+=("$1"); shift ;;
   esac
 done
-all=(pe_image package datafile dcp hive imports)
+all=(pe_image package datafile dcp dcu hive imports)
 [ ${#harnesses[@]} -eq 0 ] && harnesses=("${all[@]}")
 
 if [ "$do_build" = 1 ]; then
@@ -46,6 +46,7 @@ seeds() {
   case "$1" in
     pe_image|package|datafile|imports) ls "$fx"/bin/* ;;
     dcp) find "$fx/demo-prefix" -iname '*.dcp' ;;
+    dcu) ls "$fx"/dcu/*.dcu ;;
     hive) ls "$fx"/demo-prefix/*.reg ;;
   esac
   [ -d "$root/tests/fuzz/corpus/$1" ] && find "$root/tests/fuzz/corpus/$1" -type f

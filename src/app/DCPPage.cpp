@@ -10,7 +10,9 @@
 
 #include "app/FindPage.h"
 #include "app/Main.h"
+#include "dcu/DcuPage.h"
 #include "platform/files.h"
+#include "source/SourceColors.h"
 #include "source/Version.h"
 
 namespace kx::gui {
@@ -34,7 +36,10 @@ TDCPPage::TDCPPage(TPackageForm& form, QWidget* parent) : QWidget(parent), form_
   DCPTreeInfo->setContextMenuPolicy(Qt::CustomContextMenu);
   DCPTreeInfo->installEventFilter(this);
 
-  DCUInfoListView = new QTableWidget(static_cast<int>(kDCUInfoFields.size()), 2, DCPSplitter);
+  // The right half: the unit's fields above its interface.
+  DCUInfoSplitter = new QSplitter(Qt::Vertical, DCPSplitter);
+  DCUInfoSplitter->setObjectName(QStringLiteral("DCUInfoSplitter"));
+  DCUInfoListView = new QTableWidget(static_cast<int>(kDCUInfoFields.size()), 2, DCUInfoSplitter);
   DCUInfoListView->setObjectName(QStringLiteral("DCUInfoListView"));
   DCUInfoListView->setHorizontalHeaderLabels({QStringLiteral("Field"), QStringLiteral("Data")});
   DCUInfoListView->verticalHeader()->hide();
@@ -53,6 +58,13 @@ TDCPPage::TDCPPage(TPackageForm& form, QWidget* parent) : QWidget(parent), form_
     DCUInfoListView->setItem(row, 1, new QTableWidgetItem());
   }
   DCUInfoListView->resizeColumnToContents(0);
+  DCUInterfaceView = new TColorTextView(DCUInfoSplitter);
+  DCUInterfaceView->setObjectName(QStringLiteral("DCUInterfaceView"));
+  DCUInterfaceView->setRules(DPKColorRules());
+  DCUInterfaceView->setReadOnly(true);
+  DCUInterfaceView->setLineWrapMode(QPlainTextEdit::NoWrap);
+  DCUInfoSplitter->setStretchFactor(0, 0);
+  DCUInfoSplitter->setStretchFactor(1, 1);
   DCPSplitter->setStretchFactor(0, 3);
   DCPSplitter->setStretchFactor(1, 2);
 
@@ -63,6 +75,8 @@ TDCPPage::TDCPPage(TPackageForm& form, QWidget* parent) : QWidget(parent), form_
   // "Find PAS" searches the drives for the unit's source on the SmartFind page.
   FindDCUSourceBtn = new QPushButton(QStringLiteral("Find PAS"), this);
   FindDCUSourceBtn->setObjectName(QStringLiteral("FindDCUSourceBtn"));
+  SaveInterfaceBtn = new QPushButton(QStringLiteral("Save Interface\u2026"), this);
+  SaveInterfaceBtn->setObjectName(QStringLiteral("SaveInterfaceBtn"));
   SetButtonsEnabled(false);
 
   DCPStatusBar = new TStatusPanels(
@@ -88,6 +102,7 @@ TDCPPage::TDCPPage(TPackageForm& form, QWidget* parent) : QWidget(parent), form_
   buttonRow->addWidget(ExtractDCUBtn);
   buttonRow->addWidget(SaveDCUInfoBtn);
   buttonRow->addWidget(FindDCUSourceBtn);
+  buttonRow->addWidget(SaveInterfaceBtn);
   buttonRow->addStretch(1);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(4, 4, 4, 0);
@@ -106,6 +121,8 @@ TDCPPage::TDCPPage(TPackageForm& form, QWidget* parent) : QWidget(parent), form_
           [this] { form_.Handle([this] { SaveDCUInfoBtnClick(); }); });
   connect(FindDCUSourceBtn, &QPushButton::clicked, this,
           [this] { form_.Handle([this] { FindDCUSourceBtnClick(); }); });
+  connect(SaveInterfaceBtn, &QPushButton::clicked, this,
+          [this] { form_.Handle([this] { SaveInterfaceBtnClick(); }); });
   connect(ExtractDCUItem, &QAction::triggered, this,
           [this] { form_.Handle([this] { ExtractDCUBtnClick(); }); });
   connect(ReloadDCPItem, &QAction::triggered, this,
@@ -119,15 +136,18 @@ TDCPPage::TDCPPage(TPackageForm& form, QWidget* parent) : QWidget(parent), form_
 }
 
 void TDCPPage::SetButtonsEnabled(bool enabled) {
-  ExtractDCUBtn->setEnabled(enabled);
-  SaveDCUInfoBtn->setEnabled(enabled);
+  // A standalone unit has no package to extract it from or report on.
+  ExtractDCUBtn->setEnabled(enabled && !standaloneUnit_);
+  SaveDCUInfoBtn->setEnabled(enabled && !standaloneUnit_);
   FindDCUSourceBtn->setEnabled(enabled);
+  if (!enabled) SaveInterfaceBtn->setEnabled(false);
 }
 
 void TDCPPage::ClearTree() {
   // The items go first: their selection change reads the nodes.
   DCPTreeInfo->clear();
   content_ = TDCPPageContent();
+  DCUInterfaceView->clear();
 }
 
 const TDCPTreeNode* TDCPPage::NodeOf(const QTreeWidgetItem* item) const {
@@ -171,8 +191,10 @@ void TDCPPage::AnalyzeDCPBtnClick() {
   ClearTree();
   SetButtonsEnabled(false);
   TDCPPageContent content;
+  const std::string fileName = ToCore(DCPFileNameEdit->text());
+  standaloneUnit_ = IsDcuFileName(fileName);
   try {
-    content = AnalyzeDCP(ToCore(DCPFileNameEdit->text()));
+    content = standaloneUnit_ ? AnalyzeDcuFile(fileName) : AnalyzeDCP(fileName);
   } catch (...) {
     // Counts of a file that could not be read would describe an empty tree.
     for (int i = 0; i < 3; ++i)
@@ -183,7 +205,7 @@ void TDCPPage::AnalyzeDCPBtnClick() {
 }
 
 void TDCPPage::DCPFileNameEditButtonClick() {
-  const std::optional<std::string> chosen = form_.Dialogs().OpenFile(DCPOpenDialog());
+  const std::optional<std::string> chosen = form_.Dialogs().OpenFile(DCPPageOpenDialog());
   if (!chosen) return;
   DCPFileNameEdit->setText(FromCore(*chosen));
   AnalyzeDCPBtnClick();
@@ -213,13 +235,32 @@ void TDCPPage::LoadDCPForModule() {
 void TDCPPage::DCPTreeInfoChange() {
   SetButtonsEnabled(false);
   const QList<QTreeWidgetItem*> selected = DCPTreeInfo->selectedItems();
-  if (selected.isEmpty()) return;
+  if (selected.isEmpty()) {
+    DCUInterfaceView->clear();
+    return;
+  }
   const TDCPTreeNode* node = NodeOf(selected.first());
   const bool unit = DCPButtonsEnabled(node);
   SetButtonsEnabled(unit);
-  const std::array<std::string, 6> data = DCUInfoData(unit ? &*node->Entry : nullptr);
+  const std::array<std::string, 6> data = unit && standaloneUnit_
+                                              ? DcuFileInfoData(*node->Entry)
+                                              : DCUInfoData(unit ? &*node->Entry : nullptr);
   for (int row = 0; row < static_cast<int>(data.size()); ++row)
     DCUInfoListView->item(row, 1)->setText(FromCore(data[static_cast<size_t>(row)]));
+  bool isInterface = false;
+  DCUInterfaceView->setText(FromCore(
+      InterfacePaneText(ToCore(DCPFileNameEdit->text()), standaloneUnit_, node, &isInterface)));
+  SaveInterfaceBtn->setEnabled(isInterface);
+}
+
+void TDCPPage::SaveInterfaceBtnClick() {
+  const TDCPTreeNode* node = SelectedNode();
+  if (!SaveInterfaceBtn->isEnabled() || !DCPButtonsEnabled(node)) return;
+  const std::string text = ToCore(DCUInterfaceView->toPlainText());
+  const std::optional<std::string> target =
+      form_.Dialogs().SaveFile(InterfaceSaveDialog(node->Entry->Name));
+  if (!target) return;
+  WriteFileBytes(*target, InterfaceFileText(text));
 }
 
 void TDCPPage::FindDCUSourceBtnClick() {
@@ -230,7 +271,7 @@ void TDCPPage::FindDCUSourceBtnClick() {
 
 void TDCPPage::ExtractDCUBtnClick() {
   const TDCPTreeNode* node = SelectedNode();
-  if (!DCPButtonsEnabled(node)) return;
+  if (!DCPButtonsEnabled(node) || standaloneUnit_) return;
   if (form_.Dialogs().WarningYesNo(std::string(kExtractDCUQuestion)) != PromptResult::Yes) return;
   // A copy: the dialogs below let events run, which may rebuild the tree.
   const TMyDCUInfo entry = *node->Entry;
@@ -242,7 +283,7 @@ void TDCPPage::ExtractDCUBtnClick() {
 
 void TDCPPage::SaveDCUInfoBtnClick() {
   const TDCPTreeNode* node = SelectedNode();
-  if (!DCPButtonsEnabled(node)) return;
+  if (!DCPButtonsEnabled(node) || standaloneUnit_) return;
   const TMyDCUInfo entry = *node->Entry;
   const std::optional<std::string> target = form_.Dialogs().SaveFile(ReportSaveDialog(entry.Name));
   if (!target) return;
@@ -259,7 +300,7 @@ void TDCPPage::SaveDCUInfoBtnClick() {
 
 void TDCPPage::DCPInfoPopupMenuPopup() {
   const TDCPMenuState state = DCPMenuState(SelectedNode());
-  ExtractDCUItem->setEnabled(state.ExtractDCU);
+  ExtractDCUItem->setEnabled(state.ExtractDCU && !standaloneUnit_);
   CopyDCUInfoStringItem->setEnabled(state.CopyInfoString);
 }
 
@@ -272,7 +313,7 @@ void TDCPPage::CopyDCUInfoStringItemClick() {
 }
 
 void TDCPPage::DCPTreeInfoKeyDown(int keyCode) {
-  if (EnterRunsExtract(SelectedNode(), keyCode)) ExtractDCUBtnClick();
+  if (EnterRunsExtract(SelectedNode(), keyCode) && !standaloneUnit_) ExtractDCUBtnClick();
 }
 
 bool TDCPPage::eventFilter(QObject* watched, QEvent* event) {

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "dcp/DCPPage.h"
+#include "widgets/ColorTextView.h"
 #include "widgets/FileEdit.h"
 #include "widgets/StatusPanels.h"
 
@@ -35,8 +36,9 @@ class TDCPPage : public QWidget {
   void LoadDCPForModule();
   // The ellipsis of the file box: asks for a compiled package and analyses it.
   void DCPFileNameEditButtonClick();
-  // Analyses the file named in the file box (EFOpenError / EDCPDamaged; the
-  // tree stays cleared and the buttons disabled then).
+  // Analyses the file named in the file box, a compiled package or a
+  // compiled unit (EFOpenError / EDCPDamaged; the tree stays cleared and the
+  // buttons disabled then).
   void AnalyzeDCPBtnClick();
   // The selection changed: buttons and the Data column.
   void DCPTreeInfoChange();
@@ -44,6 +46,8 @@ class TDCPPage : public QWidget {
   void SaveDCUInfoBtnClick();
   // Searches the drives for the selected unit's source on the SmartFind page.
   void FindDCUSourceBtnClick();
+  // Writes the interface pane's text as a Pascal source (CR LF).
+  void SaveInterfaceBtnClick();
   // The context menu is about to open: enables its items.
   void DCPInfoPopupMenuPopup();
   void ReloadDCPItemClick();
@@ -58,7 +62,11 @@ class TDCPPage : public QWidget {
   TFileNameEdit* DCPFileNameEdit;
   QSplitter* DCPSplitter;
   QTreeWidget* DCPTreeInfo;
+  QSplitter* DCUInfoSplitter;
   QTableWidget* DCUInfoListView;
+  // The selected unit's interface, decoded when the unit is selected.
+  TColorTextView* DCUInterfaceView;
+  QPushButton* SaveInterfaceBtn;
   QPushButton* ExtractDCUBtn;
   QPushButton* SaveDCUInfoBtn;
   QPushButton* FindDCUSourceBtn;
@@ -79,6 +87,8 @@ class TDCPPage : public QWidget {
   TPackageForm& form_;
   // The nodes the tree shows (with their unit entries); cleared with it.
   TDCPPageContent content_;
+  // The file box names a standalone compiled unit, not a package.
+  bool standaloneUnit_ = false;
 };
 
 }  // namespace kx::gui

@@ -63,7 +63,7 @@ std::optional<std::string> DroppedFile(const QMimeData& data) {
     const std::filesystem::path host(url.toLocalFile().toStdString());
     const std::string ext = host.extension().string();
     bool known = false;
-    for (const char* e : {".dpl", ".bpl", ".dll", ".exe", ".dcp", ".dpk"})
+    for (const char* e : {".dpl", ".bpl", ".dll", ".exe", ".dcp", ".dcu", ".dpk"})
       known = known || SameText(ext, e);
     if (!known) continue;
     if (std::optional<std::string> windowsPath = Sys().ToWindows(host)) return windowsPath;
@@ -251,7 +251,7 @@ void TPackageForm::OpenFile(const std::string& fileName) {
   // folder, where the package source of a package is looked for.
   if (FileExists(fileName)) MoveToChosenFolder(fileName);
   const std::string ext = ExtractFileExt(fileName);
-  if (SameText(ext, ".dcp")) {
+  if (SameText(ext, ".dcp") || SameText(ext, ".dcu")) {
     SetActivePage(DCPDCUTabSheet);
     DCPDCUTabSheet->DCPFileNameEdit->setText(FromCore(fileName));
     DCPDCUTabSheet->AnalyzeDCPBtnClick();

@@ -167,6 +167,27 @@ std::vector<CommandHelp> MakeCliCommands() {
                 {"2", "bad usage"}},
                "kestrix-cli extract-dcu 'C:\\Projects\\Demo\\DemoComp.dcp' DemoUnit -o "
                "DemoUnit.dcu"});
+  c.push_back({"dcu",
+               {"dcu FILE [--json]", "dcu FILE.dcp [UNIT] [--json]"},
+               "the interface of a compiled unit",
+               "Prints the interface part of a Delphi 3 compiled unit as Pascal text, as the "
+               "DCP page shows it: the unit line, the uses clauses, the types with their fields, "
+               "methods and properties, the constants, variables and routines. For a compiled "
+               "package file (.dcp) every unit is printed in table order, or only UNIT. What "
+               "the compiled unit does not keep (values of typed constants, the names of "
+               "stripped declarations) is said in comments.",
+               {{"FILE", "a compiled unit (.dcu), or a compiled package file (.dcp)"},
+                {"UNIT", "the unit's name, letter case ignored"},
+                {"--json",
+                 "one object per unit: unit, uses (interface, implementation) and the "
+                 "declarations with kind, name, visibility, type, value, parameters and "
+                 "members; an array of them for a whole .dcp"}},
+               {{"0", "printed"},
+                {"1",
+                 "FILE cannot be read, is not a Delphi 3 compiled unit or is damaged (\"FILE is "
+                 "damaged at offset $XXXXXXXX: WHAT.\")"},
+                {"2", "bad usage, or UNIT is not in the .dcp"}},
+               "kestrix-cli dcu 'C:\\Projects\\Demo\\DemoComp.dcp' DemoCtrls"});
   c.push_back(
       {"config",
        {"config [--json]", "config set NAME VALUE"},

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/DCPPage.h"
 #include "app/FindPage.h"
 #include "app/GenInfoPage.h"
 #include "app/Main.h"
@@ -32,6 +33,12 @@ int RunScreenshots(const std::string& outDir, const std::string& package) {
     gui::TGenInfoPage* info = form.GenInfoTabSheet;
     if (info->ContainListBox->count() > 0) info->ContainListBox->setCurrentRow(0);
     if (info->RequireListBox->count() > 0) info->RequireListBox->setCurrentRow(0);
+    // DCP with a unit's interface in its pane.
+    QTreeWidget* dcpTree = form.DCPDCUTabSheet->DCPTreeInfo;
+    if (dcpTree->topLevelItemCount() > 0 && dcpTree->topLevelItem(0)->childCount() > 1) {
+      dcpTree->topLevelItem(0)->setExpanded(true);
+      dcpTree->setCurrentItem(dcpTree->topLevelItem(0)->child(1));
+    }
     // SmartFind after a search of drive C: for package libraries.
     gui::TFindPage* find = form.FindTabSheet;
     if (find->FindPackageShellTree->SelectPath("C:\\")) {

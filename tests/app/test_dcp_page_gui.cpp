@@ -273,5 +273,94 @@ TEST_F(DCPPageTest, UnreadableFileLeavesTheTreeClearedAndTheButtonsOff) {
   EXPECT_EQ(Page().DCPTreeInfo->topLevelItemCount(), 0);
 }
 
+TEST_F(DCPPageTest, InterfacePaneShowsTheSelectedUnitsInterface) {
+  auto fixture = [](const std::string& name) {
+    return test::ReadHostText(std::string(KX_FIXTURES_DIR) + "/" + name);
+  };
+  auto bytesOf = [](const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); };
+  prefix.WriteFile("C:\\d\\DemoComp.dcp",
+                   bytesOf(fixture("demo-prefix/drive_c/Projects/Demo/DemoComp.dcp")));
+  const std::string gauges = fixture("dcu/Gauges2.dcu");
+  prefix.WriteFile("C:\\d\\Gauges2.dcu", bytesOf(gauges));
+  prefix.WriteFile("C:\\d\\Cut.dcu", bytesOf(gauges.substr(0, 600)));
+
+  struct Case {
+    std::string file;
+    int root, child;
+    std::string pane;
+    bool extract, saveInterface;
+    QStringList data;  // empty: not checked
+  } cases[] = {
+      {"C:\\d\\DemoComp.dcp", 0, 1, fixture("dcu/DemoCtrls.pas"), true, true, {}},
+      {"C:\\d\\DemoComp.dcp",
+       0,
+       4,
+       "No compiled unit for the package source.",
+       false,
+       false,
+       {"-", "-", "-", "-", "-", "-"}},
+      {"C:\\d\\DemoComp.dcp", 1, -1, "", false, false, {}},
+      // Opaque bytes where a unit should be.
+      {"C:\\d\\mypack.dcp",
+       0,
+       1,
+       "C:\\d\\mypack.dcp is not a Delphi 3 compiled unit.",
+       true,
+       false,
+       {}},
+      {"C:\\d\\Gauges2.dcu",
+       0,
+       0,
+       fixture("dcu/Gauges2.pas"),
+       false,
+       true,
+       {"", "1512 bytes", "", "", "", ""}},
+      {"C:\\d\\Cut.dcu",
+       0,
+       0,
+       "C:\\d\\Cut.dcu is damaged at offset $00000004: the unit size 1512 differs from the 600 "
+       "bytes of the unit.",
+       false,
+       false,
+       {"", "600 bytes", "", "", "", ""}},
+  };
+  for (const Case& c : cases) {
+    Open(c.file);
+    Select(Node(c.root, c.child));
+    EXPECT_EQ(gui::ToCore(Page().DCUInterfaceView->toPlainText()), c.pane) << c.file;
+    EXPECT_EQ(Page().ExtractDCUBtn->isEnabled(), c.extract) << c.file;
+    EXPECT_EQ(Page().SaveInterfaceBtn->isEnabled(), c.saveInterface) << c.file;
+    if (!c.data.isEmpty()) {
+      EXPECT_EQ(DataColumn(), c.data) << c.file;
+    }
+  }
+
+  // A standalone unit is a tree of that one unit, named as it declares itself.
+  Open("C:\\d\\Gauges2.dcu");
+  ASSERT_EQ(Page().DCPTreeInfo->topLevelItemCount(), 3);
+  ASSERT_EQ(Node(0)->childCount(), 1);
+  EXPECT_EQ(Node(0, 0)->text(0), QStringLiteral("Gauges2"));
+  EXPECT_EQ(Node(1)->childCount() + Node(2)->childCount(), 0);
+
+  // Save Interface... writes the pane as a source with CR LF line ends.
+  Select(Node(0, 0));
+  prompts.fileAnswers = {std::string("C:\\out\\Gauges2.pas")};
+  Page().SaveInterfaceBtn->click();
+  ASSERT_EQ(prompts.dialogs.size(), 1u);
+  EXPECT_EQ(prompts.dialogs[0].filter, "Pascal Source (*.PAS)|*.PAS");
+  EXPECT_EQ(prompts.dialogs[0].fileName, "Gauges2.pas");
+  std::string expected;
+  for (char ch : fixture("dcu/Gauges2.pas")) expected += ch == '\n' ? "\r\n" : std::string(1, ch);
+  EXPECT_EQ(test::ReadHostText(prefix.Host("C:\\out\\Gauges2.pas")), expected);
+
+  // The file box's dialog offers compiled units too.
+  prompts.fileAnswers = {std::nullopt};
+  prompts.dialogs.clear();
+  Page().DCPFileNameEdit->button()->click();
+  ASSERT_EQ(prompts.dialogs.size(), 1u);
+  EXPECT_EQ(prompts.dialogs[0].filter,
+            "Compiled Package (*.DCP)|*.DCP|Compiled Unit (*.DCU)|*.DCU");
+}
+
 }  // namespace
 }  // namespace kx

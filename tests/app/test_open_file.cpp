@@ -145,6 +145,18 @@ TEST_F(OpenFileTest, DroppedFilesOpenOnTheirPages) {
          EXPECT_GT(f.DCPDCUTabSheet->DCPTreeInfo->topLevelItemCount(), 0);
          EXPECT_FALSE(f.Module->Loaded());
        }},
+      // A compiled unit: a tree of that one unit, its interface in the pane.
+      {"Gauges2.dcu", [](TPackageForm& f) -> QWidget* { return f.DPKTabSheet; },
+       [](TPackageForm& f) {
+         EXPECT_EQ(f.ActivePage(), f.DCPDCUTabSheet);
+         QTreeWidget* tree = f.DCPDCUTabSheet->DCPTreeInfo;
+         ASSERT_EQ(tree->topLevelItemCount(), 3);
+         ASSERT_EQ(tree->topLevelItem(0)->childCount(), 1);
+         tree->setCurrentItem(tree->topLevelItem(0)->child(0));
+         EXPECT_TRUE(f.DCPDCUTabSheet->DCUInterfaceView->toPlainText().startsWith(
+             QStringLiteral("unit Gauges2;\n")));
+         EXPECT_FALSE(f.DCPDCUTabSheet->ExtractDCUBtn->isEnabled());
+       }},
       {"DemoComp.dpk", [](TPackageForm& f) -> QWidget* { return f.ClassesTabSheet; },
        [](TPackageForm& f) {
          EXPECT_EQ(f.ActivePage(), f.DPKTabSheet);
@@ -168,6 +180,7 @@ TEST_F(OpenFileTest, DroppedFilesOpenOnTheirPages) {
          EXPECT_FALSE(f.Module->Loaded());
        }},
   };
+  fs::copy_file(fs::path(KX_FIXTURES_DIR) / "dcu/Gauges2.dcu", Demo("Gauges2.dcu"));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
     Start();
