@@ -260,7 +260,7 @@ void TDCPPage::SaveInterfaceBtnClick() {
   const std::optional<std::string> target =
       form_.Dialogs().SaveFile(InterfaceSaveDialog(node->Entry->Name));
   if (!target) return;
-  WriteFileBytes(*target, InterfaceFileText(text));
+  WriteAnsiTextFile(*target, InterfaceFileText(text));
 }
 
 void TDCPPage::FindDCUSourceBtnClick() {

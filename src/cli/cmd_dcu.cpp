@@ -73,7 +73,7 @@ int RunDcu(const Args& args) {
   std::vector<const TMyDCUInfo*> units;
   for (size_t k = 0; k + 1 < c.Units.size(); ++k) units.push_back(&c.Units[k]);
   if (args.positional.size() == 2) {
-    const std::string name = Utf8ToCp1252(args.positional[1]);
+    const std::string& name = args.positional[1];
     const TMyDCUInfo* found = nullptr;
     for (const TMyDCUInfo* u : units)
       if (SameText(u->Name, name)) found = u;

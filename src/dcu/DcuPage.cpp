@@ -64,7 +64,7 @@ FileDialogSpec DCPPageOpenDialog() {
 
 FileDialogSpec InterfaceSaveDialog(std::string_view unitName) {
   FileDialogSpec d;
-  d.title = "Save Interface\x85";
+  d.title = "Save Interface\u2026";
   d.filter = "Pascal Source (*.PAS)|*.PAS";
   d.defaultExt = "pas";
   d.fileName = std::string(unitName) + ".pas";

@@ -1,4 +1,5 @@
 #include "dcu/DcuUnit.h"
+#include "platform/codepage.h"
 
 #include <cstdio>
 
@@ -26,7 +27,12 @@ class Parser {
   }
 
  private:
-  std::string Name(std::string_view what) { return std::string(r_.ShortString(what)); }
+  // Names are stored in the system code page of the machine that compiled the
+  // unit; the one-byte placeholder $80 (a name not stored) is kept as it is.
+  std::string Name(std::string_view what) {
+    const std::string_view raw = r_.ShortString(what);
+    return raw == "\x80" ? std::string(raw) : AnsiToUtf8(raw);
+  }
 
   uint32_t NewAddr(DcuAddr::Role kind, uint8_t tag, size_t index, uint32_t type = 0) {
     DcuAddr a;

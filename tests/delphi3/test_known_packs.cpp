@@ -313,7 +313,7 @@ TEST(KnownPackList, NamesTheCodePageCannotHold) {
   EXPECT_EQ(t.list.CellText(2, kcLocation), u"C:\\\u5DE5\u5177\\");
   EXPECT_EQ(t.Column(kcStatus), (Names{"On", "On", "On"}));
   const auto findings =
-      CheckLoadOrder(paths, {psOn, psOn, psOn}, [](const std::string&) { return Names{}; });
+      CheckLoadOrder(paths, {psOn, psOn, psOn}, "", [](const std::string&) { return Names{}; });
   ASSERT_EQ(findings.size(), 1u);
   EXPECT_EQ(findings[0].package, paths[2]);
   EXPECT_EQ(
