@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/environment.h"
+#include "platform/files.h"
 #include "platform/system.h"
 #include "support/test_system.h"
 
@@ -153,6 +154,10 @@ TEST(DriveMap, TrailingBlanksAndDotsOfComponentsAreDropped) {
   for (const auto& c : cases) {
     EXPECT_EQ(prefix.System().Drives().ToHost(c.windows), c.host) << c.windows;
     EXPECT_EQ(prefix.System().ToHost(c.windows), c.host) << c.windows;
+    // The file functions find the file by such a name.
+    const std::optional<FindData> found = FindFirstFile(c.windows);
+    EXPECT_EQ(found ? found->name : "", c.host == dpl ? "DemoComp.dpl" : "") << c.windows;
+    EXPECT_EQ(FileExists(c.windows), c.host == dpl) << c.windows;
   }
 }
 
