@@ -5,6 +5,8 @@
 #   - imported modules and names against the KX_IMPORT lines of its .c,
 #   - every required package of package.txt is among the imported modules,
 #   - PACKAGEINFO, DESCRIPTION and PACKAGEOPTIONS bytes against mkres.py's output,
+#     and PACKAGEOPTIONS against its layout (three strings from byte 40, the
+#     last one the DESCRIPTION text),
 #   - the image base against tests/fixtures/build-fixtures.sh.
 # Debian packages: python3-pefile, pev.
 set -euo pipefail
@@ -207,6 +209,20 @@ for name, output, base, kind, codepage in modules:
         fail(output, 'PACKAGEOPTIONS differs from package.txt')
     if want_opts is not None and int.from_bytes(want_opts[36:40], 'little') != base:
         fail(output, 'PACKAGEOPTIONS image base differs from the build script')
+    if opts is not None:
+        # From byte 40: conditional defines, unit aliases and description, each
+        # a length byte and text, then nothing but zero bytes; the description
+        # is the DESCRIPTION text where both exist.
+        pos, strings = 40, []
+        while len(strings) < 3 and pos < len(opts) and pos + 1 + opts[pos] <= len(opts):
+            strings.append(opts[pos + 1:pos + 1 + opts[pos]])
+            pos += 1 + opts[pos]
+        if opts[0] != 0x30 or len(strings) < 3:
+            fail(output, 'PACKAGEOPTIONS does not hold 0x30 and three strings')
+        elif opts[pos:].strip(b'\0'):
+            fail(output, 'PACKAGEOPTIONS has bytes other than zeros after its strings')
+        elif desc is not None and strings[2].decode(codepage) != desc.decode('utf-16-le').rstrip('\0'):
+            fail(output, 'the description in PACKAGEOPTIONS differs from DESCRIPTION')
     imported_modules = {dll for dll, _ in got_imports}
     for line in open(spec, encoding='utf-8'):
         if line.startswith('requires '):

@@ -90,16 +90,24 @@ int RunInfo(const Args& args) {
       {"File Date", FormatShortDate(m.FileDate)},
       {"File Time", FormatLongTime(m.FileDate)},
   };
-  // The compiler switches the package was built with, when it records them.
+  // The compiler options the package was built with, when it records them:
+  // the switches, and the conditional defines and unit aliases when set.
   const std::optional<TPackageOptions> options = GetPackageOptions(m.Handle);
   const std::string switches = options ? PackageSwitchesText(*options) : std::string();
+  const TPackageOptionsText optionText =
+      options ? PackageOptionsText(*options) : TPackageOptionsText();
+  const std::pair<const char*, const std::string*> optionLines[] = {
+      {"Conditionals", &optionText.Conditionals}, {"Unit aliases", &optionText.UnitAliases}};
   std::vector<std::string> requires_ = SortedRequires(m.Requires);
   Output& out = Output::Stdout();
   if (args.Has("--json")) {
     JsonWriter j(out);
     j.BeginObject();
     for (const auto& [k, v] : fields) j.Member(k, v);
-    if (options) j.Member("switches", switches);
+    if (options)
+      j.Member("switches", switches)
+          .Member("conditionals", optionText.Conditionals)
+          .Member("unitAliases", optionText.UnitAliases);
     j.Key("Requires").BeginArray();
     for (const auto& r : requires_) j.String(r);
     j.EndArray().Key("Contains").BeginArray();
@@ -114,6 +122,8 @@ int RunInfo(const Args& args) {
   }
   for (const auto& [k, v] : fields) out.Raw(k).Raw("\t").Text(v).Raw("\n");
   if (options) out.Raw("Switches\t").Text(switches).Raw("\n");
+  for (const auto& [name, value] : optionLines)
+    if (!value->empty()) out.Raw(name).Raw("\t").Text(*value).Raw("\n");
   for (const auto& r : requires_) out.Raw("Requires\t").Text(r).Raw("\n");
   for (const auto& u : m.Contains)
     out.Raw("Contains\t")

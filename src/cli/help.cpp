@@ -71,8 +71,10 @@ std::vector<CommandHelp> MakeCliCommands() {
                "Loads FILE as the window's load flow does and prints what the General Info page "
                "shows: file, description, usage, build, module type, package flags, size, date "
                "and time, the compiler switches the package was built with (Switches, when it "
-               "carries them), then one line per required package and one per contained unit "
-               "with its unit flags. Each line is a field name and its value, tab-separated.",
+               "carries them) and its conditional defines and unit aliases (Conditionals, Unit "
+               "aliases, when not empty), then one line per required package and one per "
+               "contained unit with its unit flags. Each line is a field name and its value, "
+               "tab-separated.",
                {{"FILE",
                  "a package library (.dpl, .bpl), a DLL or an EXE; the modules it requires "
                  "must be found by the loader"},
@@ -118,7 +120,7 @@ std::vector<CommandHelp> MakeCliCommands() {
                kPackageExitCodes,
                "kestrix-cli resources 'C:\\Projects\\Demo\\DemoComp.dpl'"});
   c.push_back({"dpk",
-               {"dpk FILE [-o OUT]"},
+               {"dpk FILE [-o OUT] [--own-switches]"},
                "the package source of a package library or compiled package",
                "Prints the package source (.dpk) that \"Extract from DPL\" on the DPK page writes "
                "for a package library, or \"Extract from DCP\" for a compiled package file "
@@ -126,10 +128,15 @@ std::vector<CommandHelp> MakeCliCommands() {
                {{"FILE", "a package library, or a compiled package file (.dcp)"},
                 {"-o OUT",
                  "write the source to OUT instead of standard output; the package "
-                 "source of a .dcp is then named after OUT"}},
+                 "source of a .dcp is then named after OUT"},
+                {"--own-switches",
+                 "write the compiler directives with the values the package library was "
+                 "built with (its PACKAGEOPTIONS resource: ON or OFF per line, the minimum "
+                 "enum size) instead of the fixed block; without that resource the fixed "
+                 "block is written and a note goes to standard error"}},
                {{"0", "written"},
                 {"1", "FILE cannot be loaded or read, or OUT cannot be written"},
-                {"2", "bad usage"}},
+                {"2", "bad usage, or --own-switches with a compiled package file"}},
                "kestrix-cli dpk 'C:\\Projects\\Demo\\DemoComp.dcp' -o DemoComp.dpk"});
   c.push_back({"dcp",
                {"dcp FILE [--units] [--json]"},

@@ -216,8 +216,9 @@ PackageInfo ParsePackageInfo(std::span<const uint8_t> data, std::string_view pac
 // Free functions.
 
 std::optional<TPackageOptions> ParsePackageOptions(std::span<const uint8_t> data) {
-  constexpr size_t kStrings = 40;  // the aliases' length byte
-  if (data.size() < kStrings + 1) return std::nullopt;
+  constexpr size_t kImageBase = 36;
+  constexpr size_t kStrings = 40;  // the conditional defines' length byte
+  if (data.size() < kStrings + 3) return std::nullopt;
   TPackageOptions o;
   for (size_t i = 0; i < o.Switches.size(); ++i) {
     const uint8_t v = data[1 + i];
@@ -225,14 +226,21 @@ std::optional<TPackageOptions> ParsePackageOptions(std::span<const uint8_t> data
     if (last ? (v != 1 && v != 2 && v != 4) : v > 1) return std::nullopt;
     o.Switches[i] = v;
   }
-  o.ImageBase = ReadLe32(data, 36);
-  size_t pos = kStrings;
-  for (std::string* text : {&o.UnitAliases, &o.Description}) {
-    if (pos >= data.size() || data.size() - pos - 1 < data[pos]) return std::nullopt;
-    text->assign(reinterpret_cast<const char*>(data.data()) + pos + 1, data[pos]);
-    pos += 1 + data[pos];
+  o.ImageBase = ReadLe32(data, kImageBase);
+  std::span<const uint8_t> rest = data.subspan(kStrings);
+  for (std::string* text : {&o.Conditionals, &o.UnitAliases, &o.Description}) {
+    if (rest.empty() || rest.size() - 1 < rest[0]) return std::nullopt;
+    const std::span<const uint8_t> chars = rest.subspan(1, rest[0]);
+    text->assign(chars.begin(), chars.end());
+    rest = rest.subspan(1 + chars.size());
   }
   return o;
+}
+
+TPackageOptionsText PackageOptionsText(const TPackageOptions& options) {
+  // Core text is Windows-1252, the code page the strings are written in, so
+  // they are taken over as they stand.
+  return {options.Conditionals, options.UnitAliases, options.Description};
 }
 
 std::string PackageSwitchesText(const TPackageOptions& options) {
@@ -271,8 +279,11 @@ std::optional<std::u16string> ReadPackageDescription(HMODULE module) {
     }
   }
   // Packages of the earliest compiler builds carry their description only
-  // in PACKAGEOPTIONS.
-  if (auto options = GetPackageOptions(module)) return Cp1252ToUtf16(options->Description);
+  // in PACKAGEOPTIONS; an empty one there is no description.
+  if (auto options = GetPackageOptions(module)) {
+    const std::string description = PackageOptionsText(*options).Description;
+    if (!description.empty()) return Cp1252ToUtf16(description);
+  }
   return std::nullopt;
 }
 

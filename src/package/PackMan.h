@@ -105,21 +105,35 @@ PackageInfo ParsePackageInfo(std::span<const uint8_t> data, std::string_view pac
 // ---------------------------------------------------------------------------
 // The RCDATA "PACKAGEOPTIONS" the compiler writes into every package: byte 0
 // (0x30), bytes 1..26 the switches $A..$Z, bytes 36..39 the image base, then
-// two strings of a length byte and that many characters: the unit aliases
-// and the package description.
+// from byte 40 three strings of a length byte and that many characters: the
+// conditional defines, the unit aliases and the package description, which
+// may be followed by zero bytes.
 struct TPackageOptions {
   // $A..$Z in letter order: 0 or 1; $Z is the minimum enum size 1, 2 or 4.
   std::array<uint8_t, 26> Switches{};
   uint32_t ImageBase = 0;
-  std::string UnitAliases;
-  std::string Description;  // Windows-1252
+  // The three strings as stored: 8-bit text in the code page of the machine
+  // that built the package. PackageOptionsText turns them into core text.
+  std::string Conditionals;  // "PACKAGES;" in vcl30, empty in most packages
+  std::string UnitAliases;   // "WinTypes=Windows;WinProcs=Windows;..."
+  std::string Description;
 };
 
-// nullopt (the resource counts as absent) when data is shorter than 41
+// nullopt (the resource counts as absent) when data is shorter than 43
 // bytes, a switch byte is out of range, or a string runs past the end.
 std::optional<TPackageOptions> ParsePackageOptions(std::span<const uint8_t> data);
 // The switches in the compiler's notation: "A+ B- C+ ... Y- Z1".
 std::string PackageSwitchesText(const TPackageOptions& options);
+
+// The three strings of PACKAGEOPTIONS as core text. Every reader of them
+// (description, General Info lines) takes them from here, so that they are
+// decoded in this one place.
+struct TPackageOptionsText {
+  std::string Conditionals;
+  std::string UnitAliases;
+  std::string Description;
+};
+TPackageOptionsText PackageOptionsText(const TPackageOptions& options);
 
 // ---------------------------------------------------------------------------
 // One exported routine as placed on the structure tree.
@@ -210,11 +224,11 @@ class TPackageModuleInfo {
 // Free functions.
 
 // The package description converted to the code page: the RCDATA
-// "DESCRIPTION" (UTF-16 text), else the description of PACKAGEOPTIONS, else
-// "{no description}".
+// "DESCRIPTION" (UTF-16 text), else the description of PACKAGEOPTIONS when it
+// is not empty, else "{no description}".
 std::string GetPackageDescription(HMODULE module);
 // The same description as UTF-16 text, as the module holds it; nullopt when
-// it has neither resource.
+// it has neither a DESCRIPTION nor a description in PACKAGEOPTIONS.
 std::optional<std::u16string> ReadPackageDescription(HMODULE module);
 // The intact PACKAGEOPTIONS of a loaded (or data-file mapped) module.
 std::optional<TPackageOptions> GetPackageOptions(HMODULE module);

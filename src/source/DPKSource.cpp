@@ -12,14 +12,21 @@
 namespace kx {
 namespace {
 
-constexpr const char* kDirectives[20] = {
-    "{$ALIGN ON}",          "{$ASSERTIONS OFF}",    "{$BOOLEVAL OFF}",
-    "{$DEBUGINFO OFF}",     "{$EXTENDEDSYNTAX ON}", "{$IMPORTEDDATA ON}",
-    "{$IOCHECKS OFF}",      "{$LOCALSYMBOLS OFF}",  "{$LONGSTRINGS ON}",
-    "{$OPENSTRINGS ON}",    "{$OPTIMIZATION ON}",   "{$OVERFLOWCHECKS OFF}",
-    "{$RANGECHECKS OFF}",   "{$REFERENCEINFO OFF}", "{$SAFEDIVIDE OFF}",
-    "{$STACKFRAMES OFF}",   "{$TYPEDADDRESS OFF}",  "{$VARSTRINGCHECKS ON}",
-    "{$WRITEABLECONST ON}", "{$MINENUMSIZE 1}",
+// The directive block: each directive, the compiler switch that sets it and
+// the value of the fixed block.
+struct Directive {
+  const char* name;
+  char letter;  // $A..$Z
+  const char* fixed;
+};
+constexpr Directive kDirectives[20] = {
+    {"ALIGN", 'A', "ON"},          {"ASSERTIONS", 'C', "OFF"},    {"BOOLEVAL", 'B', "OFF"},
+    {"DEBUGINFO", 'D', "OFF"},     {"EXTENDEDSYNTAX", 'X', "ON"}, {"IMPORTEDDATA", 'G', "ON"},
+    {"IOCHECKS", 'I', "OFF"},      {"LOCALSYMBOLS", 'L', "OFF"},  {"LONGSTRINGS", 'H', "ON"},
+    {"OPENSTRINGS", 'P', "ON"},    {"OPTIMIZATION", 'O', "ON"},   {"OVERFLOWCHECKS", 'Q', "OFF"},
+    {"RANGECHECKS", 'R', "OFF"},   {"REFERENCEINFO", 'Y', "OFF"}, {"SAFEDIVIDE", 'U', "OFF"},
+    {"STACKFRAMES", 'W', "OFF"},   {"TYPEDADDRESS", 'T', "OFF"},  {"VARSTRINGCHECKS", 'V', "ON"},
+    {"WRITEABLECONST", 'J', "ON"}, {"MINENUMSIZE", 'Z', "1"},
 };
 
 void Line(std::string& t, std::string_view s) {
@@ -27,8 +34,17 @@ void Line(std::string& t, std::string_view s) {
   t += "\r\n";
 }
 
-void DirectivesAndImageBase(std::string& t, uint32_t imageBase) {
-  for (const char* d : kDirectives) Line(t, d);
+// The fixed block, or with switches the package's own value on every line:
+// ON/OFF from the switch, the minimum enum size as its number.
+void DirectivesAndImageBase(std::string& t, uint32_t imageBase, const TSwitches* switches) {
+  for (const Directive& d : kDirectives) {
+    std::string value = d.fixed;
+    if (switches) {
+      const uint8_t v = (*switches)[static_cast<size_t>(d.letter - 'A')];
+      value = d.letter == 'Z' ? std::to_string(v) : v ? "ON" : "OFF";
+    }
+    Line(t, std::string("{$") + d.name + " " + value + "}");
+  }
   char buf[32];
   std::snprintf(buf, sizeof buf, "{$IMAGEBASE $%08X}", imageBase);
   Line(t, buf);
@@ -88,7 +104,7 @@ std::string DPKTextFromModule(const TDPKModuleData& m, const TGeneralInfoChoices
   std::string t(header);
   Line(t, "package " + FileBaseName(m.FileName) + ";");
   Line(t, "");
-  DirectivesAndImageBase(t, m.ImageBase);
+  DirectivesAndImageBase(t, m.ImageBase, m.OwnSwitches ? &*m.OwnSwitches : nullptr);
   // The placeholder of a module without a DESCRIPTION resource is no
   // description of the package.
   if (!m.Description.empty() && m.Description != kNoDescription)
@@ -128,7 +144,7 @@ std::string DPKTextFromCompiled(const TDPKCompiledData& d, std::string_view pack
   Line(t, "package " + std::string(packageName) + ";");
   Line(t, "");
   for (const auto& r : d.Resources) Line(t, "{$R " + r + "}");
-  DirectivesAndImageBase(t, d.ImageBase);
+  DirectivesAndImageBase(t, d.ImageBase, nullptr);
   Line(t, d.NeverBuild == 0 ? "{$IMPLICITBUILD ON}" : "{$IMPLICITBUILD OFF}");
   Clause(t, "requires", d.Requires);
   Clause(t, "contains", d.Contains);

@@ -2,7 +2,9 @@
 // The two package source (.dpk) writers: one from the loaded package module
 // and the General Info page's choices, one from a compiled package file.
 // Every line of the text ends in CR LF; the text is Windows-1252.
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +27,10 @@ struct TGeneralInfoChoices {
 // neither; build 2 for never-build, else 1.
 TGeneralInfoChoices GeneralInfoChoicesFromFlags(uint32_t flags);
 
+// Compiler switches $A..$Z as PACKAGEOPTIONS records them: 0 or 1, $Z the
+// minimum enum size.
+using TSwitches = std::array<uint8_t, 26>;
+
 // What the writer reads from the loaded module and the description box.
 struct TDPKModuleData {
   std::string FileName;  // header source name; the package name comes from it
@@ -32,6 +38,9 @@ struct TDPKModuleData {
   std::string Description;  // the description box's text
   std::vector<std::string> Requires;
   std::vector<std::string> SourceUnits;
+  // When set, the directive block takes each value from these switches
+  // instead of writing the fixed block.
+  std::optional<TSwitches> OwnSwitches;
 };
 
 TDPKModuleData DPKModuleDataFrom(const TPackageModuleInfo& module);

@@ -651,18 +651,34 @@ TEST_F(MainWindowTest, APackageWithoutRequiresKeepsFindAndLoadDisabled) {
 
 // A third-party design package whose required packages lie in
 // "$(DELPHI)\Lib", which only the library search path reaches (the second
-// fixture set): the window's start-up makes it loadable.
+// fixture set): the window's start-up makes it loadable. Both packages carry
+// their description only in PACKAGEOPTIONS, tptrace.dpl after a non-empty
+// list of conditional defines.
 TEST(MainWindowRealPackages, APackageOnlyTheLibraryPathReachesOpens) {
   if (!fs::exists(fs::path(KX_FIXTURES_DIR) / "real-prefix" / "system.reg"))
     GTEST_SKIP() << "fixtures not built";
   test::DemoPrefixCopy prefix("real-prefix");
-  test::ScriptedPrompts prompts;
-  TPackageForm form(prompts);
-  form.LoadPackageModule("C:\\Program Files\\Borland\\Delphi 3\\Lib\\tparrowd.dpl");
-  EXPECT_EQ(prompts.Count("Error"), 0) << prompts.asked.back().text;
-  EXPECT_EQ(gui::ToCore(form.GenInfoTabSheet->DescriptionEdit->text()),
-            "Arrow Components (design time)");
-  EXPECT_EQ(form.GenInfoTabSheet->RequireListBox->count(), 2);
+  const struct {
+    const char* file;
+    const char* description;
+    int requires_;
+  } cases[] = {
+      {"C:\\Program Files\\Borland\\Delphi 3\\Lib\\tparrowd.dpl", "Arrow Components (design time)",
+       2},
+      {"C:\\Apps\\Trace\\tptrace.dpl",
+       "Tern's Arrow trace aids (d\xE9"
+       "bogage)",
+       1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    test::ScriptedPrompts prompts;
+    TPackageForm form(prompts);
+    form.LoadPackageModule(c.file);
+    EXPECT_EQ(prompts.Count("Error"), 0) << prompts.asked.back().text;
+    EXPECT_EQ(gui::ToCore(form.GenInfoTabSheet->DescriptionEdit->text()), c.description);
+    EXPECT_EQ(form.GenInfoTabSheet->RequireListBox->count(), c.requires_);
+  }
 }
 
 // General Info on prefixes made for other code pages and regions: the

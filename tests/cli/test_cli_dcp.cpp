@@ -68,6 +68,12 @@ TEST(CliDcp, DpkFromCompiledPackage) {
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(Body(ReadHostText(prefix.Host("C:\\Out\\Other.dpk"))), "package Other;\r\n\r\n" + body);
+
+  // A compiled package file records no compiler switches.
+  r = RunCli(prefix, {"dpk", dcp.string(), "--own-switches"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("--own-switches needs a package library"), std::string::npos) << r.err;
 }
 
 TEST(CliDcp, DpkFromPackageLibrary) {
@@ -77,17 +83,25 @@ TEST(CliDcp, DpkFromPackageLibrary) {
   spec.imageBase = 0x51A00000;
   fs::path dpl = prefix.WriteFile("C:\\P\\MyPack.dpl", test::BuildPe(spec));
 
-  CliResult r = RunCli(prefix, {"dpk", dpl.string()});
-  ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_NE(r.out.find("// Source File: C:\\P\\MyPack.dpl\r\n"), std::string::npos);
-  EXPECT_EQ(Body(r.out), "package MyPack;\r\n\r\n" + kDirectives +
-                             "{$IMAGEBASE $51A00000}\r\n\r\n"
-                             "{$DESCRIPTION 'Bob''s tools' }\r\n"
-                             "{$DESIGNONLY}\r\n"
-                             "{$IMPLICITBUILD ON}\r\n\r\n"
-                             "requires\r\n vcl30;\r\n\r\n"
-                             "contains\r\n Unit1;\r\n\r\n"
-                             "end.\r\n");
+  // Without PACKAGEOPTIONS --own-switches writes the fixed block and says so.
+  for (const bool own : {false, true}) {
+    CliResult r =
+        RunCli(prefix, own ? std::vector<std::string>{"dpk", dpl.string(), "--own-switches"}
+                           : std::vector<std::string>{"dpk", dpl.string()});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(
+        r.err,
+        own ? dpl.string() + " has no compiler options; the fixed directives were written.\n" : "");
+    EXPECT_NE(r.out.find("// Source File: C:\\P\\MyPack.dpl\r\n"), std::string::npos);
+    EXPECT_EQ(Body(r.out), "package MyPack;\r\n\r\n" + kDirectives +
+                               "{$IMAGEBASE $51A00000}\r\n\r\n"
+                               "{$DESCRIPTION 'Bob''s tools' }\r\n"
+                               "{$DESIGNONLY}\r\n"
+                               "{$IMPLICITBUILD ON}\r\n\r\n"
+                               "requires\r\n vcl30;\r\n\r\n"
+                               "contains\r\n Unit1;\r\n\r\n"
+                               "end.\r\n");
+  }
 }
 
 TEST(CliDcp, DcpTreeUnitsAndJson) {

@@ -5,6 +5,7 @@
 // only the library search path ("$(DELPHI)\Lib") reaches.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -25,34 +26,87 @@ struct RealPackage {
   std::string file;
   std::string description;
   std::string switches;
+  std::string conditionals;  // the info lines' values; empty: no line
+  std::string unitAliases;
   std::vector<std::string> dpkLines;  // in this order, from the package line on
+  // The values of the twenty directive lines that --own-switches writes,
+  // read off the switches: ALIGN $A, ASSERTIONS $C, BOOLEVAL $B, DEBUGINFO
+  // $D, EXTENDEDSYNTAX $X, IMPORTEDDATA $G, IOCHECKS $I, LOCALSYMBOLS $L,
+  // LONGSTRINGS $H, OPENSTRINGS $P, OPTIMIZATION $O, OVERFLOWCHECKS $Q,
+  // RANGECHECKS $R, REFERENCEINFO $Y, SAFEDIVIDE $U, STACKFRAMES $W,
+  // TYPEDADDRESS $T, VARSTRINGCHECKS $V, WRITEABLECONST $J, MINENUMSIZE $Z.
+  std::string ownDirectives;
 };
+
+#define KX_ALIASES "WinTypes=Windows;WinProcs=Windows;DbiTypes=BDE;DbiProcs=BDE;DbiErrs=BDE"
 
 const std::vector<RealPackage>& Packages() {
   static const std::vector<RealPackage> packages = {
       {"C:\\windows\\system32\\vcl30.dpl",
        "Borland Visual Component Library & Packages",
        "A+ B- C- D- E- F- G+ H+ I+ J+ K- L- M- N+ O+ P+ Q- R- S- T- U- V+ W- X+ Y- Z1",
+       "PACKAGES;",
+       KX_ALIASES,
        {"package vcl30;", "{$IMAGEBASE $40000000}",
         "{$DESCRIPTION 'Borland Visual Component Library & Packages' }", "{$RUNONLY}",
         "{$IMPLICITBUILD OFF}", "contains", " System,", " Windows,", " Messages,", " SysUtils,",
-        " Classes,", " Graphics,", " Controls,", " Forms;", "end."}},
+        " Classes,", " Graphics,", " Controls,", " Forms;", "end."},
+       "ON OFF OFF OFF ON ON ON OFF ON ON ON OFF OFF OFF OFF OFF OFF ON ON 1"},
+      // Built with $C+ $D+ $I+ $L+, as its own source says.
       {KX_LIB "tparrow.dpl",
        "Tern's Arrow Components",
        "A+ B- C+ D+ E- F- G+ H+ I+ J+ K- L+ M- N+ O+ P+ Q- R- S- T- U- V+ W- X+ Y- Z1",
+       "",
+       KX_ALIASES,
        {"package tparrow;", "{$IMAGEBASE $00400000}", "{$DESCRIPTION 'Tern''s Arrow Components' }",
         "{$RUNONLY}", "{$IMPLICITBUILD ON}", "requires", " vcl30;", "contains", " Arrow,",
-        " ArrowUtl;", "end."}},
+        " ArrowUtl;", "end."},
+       "ON ON OFF ON ON ON ON ON ON ON ON OFF OFF OFF OFF OFF OFF ON ON 1"},
       // No DESCRIPTION resource: the description comes from PACKAGEOPTIONS.
       {KX_LIB "tparrowd.dpl",
        "Arrow Components (design time)",
        "A+ B- C- D+ E- F- G+ H+ I+ J+ K- L+ M- N+ O- P+ Q- R- S+ T- U- V+ W- X+ Y+ Z4",
+       "",
+       KX_ALIASES,
        {"package tparrowd;", "{$IMAGEBASE $00400000}",
         "{$DESCRIPTION 'Arrow Components (design time)' }", "{$DESIGNONLY}", "{$IMPLICITBUILD ON}",
-        "requires", " vcl30,", " tparrow;", "contains", " ArrowReg;", "end."}},
+        "requires", " vcl30,", " tparrow;", "contains", " ArrowReg;", "end."},
+       "ON OFF OFF ON ON ON ON ON ON ON OFF OFF OFF ON OFF OFF OFF ON ON 4"},
+      // Conditional defines, aliases ending in ";", zero bytes after the
+      // description, and no DESCRIPTION resource.
+      {"C:\\Apps\\Trace\\tptrace.dpl",
+       "Tern's Arrow trace aids (d\u00E9bogage)",
+       "A+ B- C+ D+ E- F- G+ H+ I+ J+ K- L+ M- N+ O- P+ Q+ R+ S- T- U- V+ W+ X+ Y+ Z2",
+       "DEBUG;ARROWTRACE;",
+       KX_ALIASES ";",
+       {"package tptrace;", "{$IMAGEBASE $00400000}",
+        "{$DESCRIPTION 'Tern''s Arrow trace aids (d\xE9"
+        "bogage)' }",
+        "{$IMPLICITBUILD ON}", "requires", " vcl30;", "contains", " ArrowTrc;", "end."},
+       "ON ON OFF ON ON ON ON ON ON ON OFF ON ON ON OFF ON OFF ON ON 2"},
   };
   return packages;
 }
+
+// The directive block: the fixed one, or the lines named in block order
+// with the given values.
+std::vector<std::string> DirectiveLines(const std::string& values) {
+  static const char* const names[] = {
+      "ALIGN",        "ASSERTIONS",     "BOOLEVAL",        "DEBUGINFO",      "EXTENDEDSYNTAX",
+      "IMPORTEDDATA", "IOCHECKS",       "LOCALSYMBOLS",    "LONGSTRINGS",    "OPENSTRINGS",
+      "OPTIMIZATION", "OVERFLOWCHECKS", "RANGECHECKS",     "REFERENCEINFO",  "SAFEDIVIDE",
+      "STACKFRAMES",  "TYPEDADDRESS",   "VARSTRINGCHECKS", "WRITEABLECONST", "MINENUMSIZE"};
+  std::vector<std::string> lines;
+  size_t from = 0;
+  for (const char* name : names) {
+    const size_t end = std::min(values.find(' ', from), values.size());
+    lines.push_back(std::string("{$") + name + " " + values.substr(from, end - from) + "}");
+    from = end + 1;
+  }
+  return lines;
+}
+const std::string kFixedDirectives =
+    "ON OFF OFF OFF ON ON OFF OFF ON ON ON OFF OFF OFF OFF OFF OFF ON ON 1";
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -93,15 +147,39 @@ TEST_F(CliRealPackages, EveryPackageOpensInEveryCommandAndRegeneratesItsSource) 
     }
     const std::vector<std::string> info = Lines(Run({"info", p.file}).out);
     EXPECT_TRUE(Has(info, "Description\t" + p.description));
-    EXPECT_TRUE(Has(info, "Switches\t" + p.switches));
     EXPECT_TRUE(Has(info, "Contains\tSysInit\t"));  // unit flags 0
+    // The compiler options right after the file facts; the two strings
+    // only when they are not empty.
+    std::vector<std::string> options = {"Switches\t" + p.switches};
+    if (!p.conditionals.empty()) options.push_back("Conditionals\t" + p.conditionals);
+    options.push_back("Unit aliases\t" + p.unitAliases);
+    const auto at = std::find(info.begin(), info.end(), options[0]);
+    ASSERT_NE(at, info.end());
+    EXPECT_EQ(std::vector<std::string>(at, std::min(at + options.size(), info.end())), options);
+    EXPECT_TRUE(at[-1].starts_with("File Time\t")) << at[-1];
+    const std::string json = Run({"info", "--json", p.file}).out;
+    EXPECT_NE(json.find("\"conditionals\": \"" + p.conditionals + "\",\n"), std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"unitAliases\": \"" + p.unitAliases + "\""), std::string::npos);
 
-    // The source lines in order; the fixed directive block between them.
-    const std::vector<std::string> dpk = Lines(Run({"dpk", p.file}).out);
-    size_t at = 0;
-    for (const std::string& want : p.dpkLines) {
-      while (at < dpk.size() && dpk[at] != want) ++at;
-      EXPECT_LT(at, dpk.size()) << "missing or out of order: " << want;
+    // The source lines in order; the fixed directive block after the
+    // package line, or with --own-switches the package's own.
+    for (const bool own : {false, true}) {
+      const CliResult r = Run(own ? std::vector<std::string>{"dpk", p.file, "--own-switches"}
+                                  : std::vector<std::string>{"dpk", p.file});
+      EXPECT_EQ(r.code, 0) << r.err;
+      EXPECT_EQ(r.err, "");
+      const std::vector<std::string> dpk = Lines(r.out);
+      size_t at = 0;
+      for (const std::string& want : p.dpkLines) {
+        while (at < dpk.size() && dpk[at] != want) ++at;
+        EXPECT_LT(at, dpk.size()) << "missing or out of order: " << want;
+      }
+      const std::vector<std::string> block =
+          DirectiveLines(own ? p.ownDirectives : kFixedDirectives);
+      const auto package = std::find(dpk.begin(), dpk.end(), p.dpkLines[0]);
+      ASSERT_GE(dpk.end() - package, 22);
+      EXPECT_EQ(std::vector<std::string>(package + 2, package + 22), block) << own;
     }
   }
 }
@@ -142,6 +220,32 @@ TEST_F(CliRealPackages, KnownPackageWithTheDelphiMacro) {
   EXPECT_EQ(rows[0].find("N/A"), std::string::npos) << rows[0];
   const CliResult check = Run({"known", "check"});
   EXPECT_EQ(check.code, 0) << check.out << check.err;
+}
+
+// A package whose description lies only in PACKAGEOPTIONS, after a
+// non-empty list of conditional defines: its deployment row and the value
+// "known add" stores for the IDE carry the description, not the aliases.
+TEST_F(CliRealPackages, TheDescriptionFromPackageOptionsReachesDeployRowsAndTheRegistry) {
+  const RealPackage& tptrace = Packages()[3];
+  const CliResult deploy = Run({"deploy", "C:\\Apps\\Trace\\traceapp.exe", "--modules"});
+  EXPECT_EQ(deploy.code, 0) << deploy.err;
+  const std::vector<std::string> rows = Lines(deploy.out);
+  const auto row = std::find_if(rows.begin(), rows.end(), [](const std::string& r) {
+    return r.starts_with("tptrace.dpl\t");
+  });
+  ASSERT_NE(row, rows.end()) << deploy.out;
+  EXPECT_TRUE(
+      row->starts_with("tptrace.dpl\tPackage\t" + tptrace.description + "\tC:\\Apps\\Trace"))
+      << *row;
+
+  const CliResult add = Run({"known", "add", tptrace.file});
+  EXPECT_EQ(add.code, 0) << add.err;
+  // Wine's registry text writes a character above 127 as \x and its hex code.
+  EXPECT_NE(
+      prefix.UserReg().find("\"C:\\\\Apps\\\\Trace\\\\tptrace.dpl\"=\"Tern's Arrow trace aids "
+                            "(d\\x00e9bogage)\"\n"),
+      std::string::npos)
+      << prefix.UserReg();
 }
 
 TEST(CliDemoPrefix, PathModeFindsTheDesignPackageThroughTheDelphiMacro) {

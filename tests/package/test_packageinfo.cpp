@@ -12,33 +12,52 @@ namespace {
 using test::BuildPackageInfo;
 
 // PACKAGEOPTIONS: 0x30, the switches $A..$Z, the image base at 36, then the
-// unit aliases and the description as length-prefixed strings.
+// conditional defines, the unit aliases and the description as
+// length-prefixed strings, possibly followed by zero bytes.
 TEST(PackageOptionsParse, SwitchesBaseStringsAndDamage) {
-  const auto options = [](uint8_t z, std::string aliases, std::string description) {
+  const auto options = [](uint8_t z, std::string conditionals, std::string aliases,
+                          std::string description) {
     std::vector<uint8_t> b(40, 0);
     b[0] = 0x30;
     for (int i = 1; i <= 25; ++i) b[i] = i % 2;  // A+ B- C+ ...
     b[26] = z;
     b[36] = 0x00, b[37] = 0x00, b[38] = 0x40, b[39] = 0x00;
-    for (const std::string& s : {aliases, description}) {
+    for (const std::string& s : {conditionals, aliases, description}) {
       b.push_back(static_cast<uint8_t>(s.size()));
       b.insert(b.end(), s.begin(), s.end());
     }
     return b;
   };
-  const auto good = ParsePackageOptions(options(4, "WinTypes=Windows", "Tern's \xFC"));
+  const auto good = ParsePackageOptions(options(4, "PACKAGES;", "WinTypes=Windows", "Tern's \xFC"));
   ASSERT_TRUE(good);
   EXPECT_EQ(good->ImageBase, 0x00400000u);
+  EXPECT_EQ(good->Conditionals, "PACKAGES;");
   EXPECT_EQ(good->UnitAliases, "WinTypes=Windows");
   EXPECT_EQ(good->Description, "Tern's \xFC");
   EXPECT_EQ(PackageSwitchesText(*good),
             "A+ B- C+ D- E+ F- G+ H- I+ J- K+ L- M+ N- O+ P- Q+ R- S+ T- U+ V- W+ X- Y+ Z4");
+  // Core text is Windows-1252: the strings come out unchanged.
+  const TPackageOptionsText text = PackageOptionsText(*good);
+  EXPECT_EQ(text.Conditionals, "PACKAGES;");
+  EXPECT_EQ(text.UnitAliases, "WinTypes=Windows");
+  EXPECT_EQ(text.Description, "Tern's \xFC");
 
-  std::vector<uint8_t> padded = options(1, "", "D");
-  padded.insert(padded.end(), {0, 0});  // resource padding after the strings
-  std::vector<uint8_t> pastEnd = options(1, "A", "Desc");
-  pastEnd.pop_back();
-  const std::vector<uint8_t> empty = options(1, "", "");  // 42 bytes
+  // A third-party package: no conditional defines, so the description is
+  // the third string, not the aliases.
+  const auto thirdParty = ParsePackageOptions(options(1, "", "WinTypes=Windows;", "Arrows"));
+  ASSERT_TRUE(thirdParty);
+  EXPECT_EQ(thirdParty->Conditionals, "");
+  EXPECT_EQ(thirdParty->UnitAliases, "WinTypes=Windows;");
+  EXPECT_EQ(thirdParty->Description, "Arrows");
+
+  std::vector<uint8_t> padded = options(1, "", "", "D");
+  padded.insert(padded.end(), {0, 0, 0});                     // zero bytes after the strings
+  const std::vector<uint8_t> empty = options(1, "", "", "");  // 43 bytes
+  const std::vector<uint8_t> full = options(1, "C", "A", "Desc");
+  const auto cut = [](std::vector<uint8_t> b, size_t size) {
+    b.resize(size);
+    return b;
+  };
   std::vector<uint8_t> badSwitch = empty;
   badSwitch[3] = 2;
   const struct {
@@ -46,14 +65,18 @@ TEST(PackageOptionsParse, SwitchesBaseStringsAndDamage) {
     std::vector<uint8_t> bytes;
     bool valid;
   } cases[] = {
-      {"padded", padded, true},
+      {"zero bytes after the strings", padded, true},
       {"empty strings", empty, true},
-      {"shorter than 41 bytes", std::vector<uint8_t>(empty.begin(), empty.begin() + 40), false},
-      {"no description length", std::vector<uint8_t>(empty.begin(), empty.begin() + 41), false},
-      {"description past the end", pastEnd, false},
+      {"no conditionals length", cut(empty, 40), false},
+      {"conditionals past the end", cut(full, 41), false},
+      {"no aliases length", cut(full, 42), false},
+      {"aliases past the end", cut(full, 43), false},
+      {"no description length", cut(full, 44), false},
+      {"description past the end", cut(full, full.size() - 1), false},
+      {"two strings only", cut(options(1, "WinTypes=Windows", "D", ""), 40 + 17 + 2), false},
       {"switch other than 0 or 1", badSwitch, false},
-      {"minimum enum size 3", options(3, "", ""), false},
-      {"minimum enum size 0", options(0, "", ""), false},
+      {"minimum enum size 3", options(3, "", "", ""), false},
+      {"minimum enum size 0", options(0, "", "", ""), false},
   };
   for (const auto& c : cases)
     EXPECT_EQ(ParsePackageOptions(c.bytes).has_value(), c.valid) << c.what;

@@ -131,6 +131,45 @@ TEST(SourceFromModule, PackageNameDescriptionUsageAndBuildLines) {
   }
 }
 
+// With the package's own switches each directive line takes the value of
+// its switch: one switch set at a time turns exactly its line ON; $Z gives
+// the minimum enum size.
+TEST(SourceFromModule, OwnSwitchesSetEveryDirectiveLine) {
+  const struct {
+    char letter;
+    const char* directive;
+  } lines[] = {
+      {'A', "ALIGN"},          {'C', "ASSERTIONS"},     {'B', "BOOLEVAL"},
+      {'D', "DEBUGINFO"},      {'X', "EXTENDEDSYNTAX"}, {'G', "IMPORTEDDATA"},
+      {'I', "IOCHECKS"},       {'L', "LOCALSYMBOLS"},   {'H', "LONGSTRINGS"},
+      {'P', "OPENSTRINGS"},    {'O', "OPTIMIZATION"},   {'Q', "OVERFLOWCHECKS"},
+      {'R', "RANGECHECKS"},    {'Y', "REFERENCEINFO"},  {'U', "SAFEDIVIDE"},
+      {'W', "STACKFRAMES"},    {'T', "TYPEDADDRESS"},   {'V', "VARSTRINGCHECKS"},
+      {'J', "WRITEABLECONST"},
+  };
+  const auto block = [&](char on, int enumSize) {
+    std::string b;
+    for (const auto& l : lines)
+      b += std::string("{$") + l.directive + (l.letter == on ? " ON" : " OFF") + "}\r\n";
+    return b + "{$MINENUMSIZE " + std::to_string(enumSize) + "}\r\n{$IMAGEBASE $00400000}\r\n";
+  };
+  const std::string fixed = DPKTextFromModule(Example(), {ucDesignTime, bcAlways}, kHeader);
+  const std::string fixedBlock = std::string(kDirectiveBlock) + "{$IMAGEBASE $00400000}\r\n";
+  for (const auto& l : lines) {
+    for (const int enumSize : {1, 2, 4}) {
+      TDPKModuleData m = Example();
+      m.OwnSwitches = TSwitches{};
+      (*m.OwnSwitches)[static_cast<size_t>(l.letter - 'A')] = 1;
+      (*m.OwnSwitches)[25] = static_cast<uint8_t>(enumSize);
+      // Only the directive block differs from the text with the fixed block.
+      std::string want = fixed;
+      want.replace(want.find(fixedBlock), fixedBlock.size(), block(l.letter, enumSize));
+      EXPECT_EQ(DPKTextFromModule(m, {ucDesignTime, bcAlways}, kHeader), want)
+          << l.directive << " " << enumSize;
+    }
+  }
+}
+
 TEST(SourceFromModule, MissingClauses) {
   TDPKModuleData m = Example();
   m.Requires.clear();
