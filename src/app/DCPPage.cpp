@@ -253,7 +253,7 @@ void TDCPPage::SaveDCUInfoBtnClick() {
       form_.Module && form_.Module->Loaded() ? form_.Module->FileName : std::string();
   const std::string text =
       BuildDCUReport(entry, MakeSourceHeader(DCUReportSourceName(entry.Name, moduleName)));
-  WriteFileBytes(*target, text);
+  WriteAnsiTextFile(*target, text);
   form_.Dialogs().Message(std::string(kReportSavedNotice));
 }
 

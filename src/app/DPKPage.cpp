@@ -97,7 +97,7 @@ void TDPKPage::DPKFromDPLBtnClick() {
   choices.Build = info->PackBuildCombo->currentIndex();
   std::string text;
   BuildDPKFromDPL(data, choices, text);
-  WriteFileBytes(*target, text);
+  WriteAnsiTextFile(*target, text);
   LoadSourceFile(*target);
 }
 
@@ -114,7 +114,7 @@ void TDPKPage::DPKFromDCPBtnClick() {
   // target behind and the view as it was.
   std::string text;
   BuildDPKFromDCP(*source, *target, text);
-  WriteFileBytes(*target, text);
+  WriteAnsiTextFile(*target, text);
   LoadSourceFile(*target);
 }
 

@@ -192,7 +192,7 @@ void TDeployPage::DeploySaveReportBtnClick() {
   if (!target) return;
   std::vector<std::string> lines;
   for (const QString& line : ReportLines()) lines.push_back(ToCore(line));
-  WriteFileBytes(*target, DeployReportText(app, lines));
+  WriteAnsiTextFile(*target, DeployReportText(app, lines));
   form_.Dialogs().Message(kDeployReportSavedNotice);
 }
 

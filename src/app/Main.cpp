@@ -61,7 +61,7 @@ std::optional<std::string> DroppedFile(const QMimeData& data) {
   for (const QUrl& url : data.urls()) {
     if (!url.isLocalFile()) continue;
     const std::filesystem::path host(url.toLocalFile().toStdString());
-    const std::string ext = Utf8ToCp1252(host.extension().string());
+    const std::string ext = host.extension().string();
     bool known = false;
     for (const char* e : {".dpl", ".bpl", ".dll", ".exe", ".dcp", ".dpk"})
       known = known || SameText(ext, e);
@@ -146,6 +146,7 @@ void TPackageForm::FormCreate() {
   LostPackCount = 0;
   Busy = false;
   OpenLog();
+  if (!Sys().CodePageWarning().empty()) LogLine(Sys().CodePageWarning());
   LogLine("*** Initailizing Form...");
   LogLine("** Setting Main Page...");
   SetActivePage(GenInfoTabSheet);
@@ -277,9 +278,9 @@ void TPackageForm::OpenStartFile() {
   const std::string argument = std::move(*startFile_);
   startFile_.reset();
   Handle([this, &argument] {
-    const std::string fileName = Sys().UserPathToWindows(Utf8ToCp1252(argument));
+    const std::string fileName = Sys().UserPathToWindows(argument);
     if (fileName.empty())
-      throw Exception("No drive of the Windows environment holds " + Utf8ToCp1252(argument));
+      throw Exception("No drive of the Windows environment holds " + argument);
     OpenFile(fileName);
   });
 }

@@ -44,8 +44,8 @@ QString StartFolder(const std::string& windowsDir) {
 QString ApplicationTitle() { return TitleStore(); }
 void SetApplicationTitle(const QString& title) { TitleStore() = title; }
 
-QString FromCore(const std::string& text) { return QString::fromStdString(Cp1252ToUtf8(text)); }
-std::string ToCore(const QString& text) { return Utf8ToCp1252(text.toStdString()); }
+QString FromCore(const std::string& text) { return QString::fromStdString(text); }
+std::string ToCore(const QString& text) { return text.toStdString(); }
 
 QStringList QtNameFilters(const std::string& windowsFilter) {
   QStringList result;

@@ -18,7 +18,7 @@ namespace kx::gui {
 QString ApplicationTitle();
 void SetApplicationTitle(const QString& title);
 
-// Core text (Windows-1252) to a Qt string and back.
+// Core text (UTF-8) to a Qt string and back, losslessly.
 QString FromCore(const std::string& text);
 std::string ToCore(const QString& text);
 

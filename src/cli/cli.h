@@ -34,10 +34,11 @@ struct Command {
 
 bool RegisterCommand(Command c);
 
-// Text for the terminal: Windows-1252 core text converted to UTF-8.
-std::string Out(const std::string& cp1252);
-// JSON string value from Windows-1252 core text.
-nlohmann::json J(const std::string& cp1252);
+// Text for the terminal and pipes: core text is UTF-8 already; a malformed
+// byte becomes U+FFFD.
+std::string Out(const std::string& text);
+// JSON string value from core text.
+nlohmann::json J(const std::string& text);
 void PrintJson(const nlohmann::json& j);
 
 // What the window's start-up leaves (Delphi 3 detected, PATH extended with

@@ -44,7 +44,7 @@ int RunDeploy(const Args& args) {
   TDeployResult result;
   RunDeployAnalysis(app, settings, result);
   if (const std::string* out = args.Option("-o"))
-    WriteFileBytes(WindowsPathArg(*out), DeployReportText(app, result.Report));
+    WriteAnsiTextFile(WindowsPathArg(*out), DeployReportText(app, result.Report));
 
   if (args.Has("--json")) {
     nlohmann::ordered_json j;

@@ -45,9 +45,11 @@ int RunDpk(const Args& args) {
     }
     BuildDPKFromDPL(data, GeneralInfoChoicesFromFlags(module.Flags), text);
   }
+  // The text is the file's, in the system code page, also on stdout.
   if (outArg) {
-    WriteFileBytes(out, text);
+    WriteAnsiTextFile(out, text);
   } else {
+    text = AnsiFileText(file, text);
     std::cout.write(text.data(), std::streamsize(text.size()));
     std::cout.flush();
   }

@@ -16,7 +16,7 @@ int RunExtractDcu(const Args& args) {
   const std::string* out = args.Option("-o");
   if (!out) throw UsageError{"-o OUT is required"};
   std::string file = WindowsPathArg(args.positional[0]);
-  std::string unit = Utf8ToCp1252(args.positional[1]);
+  std::string unit = args.positional[1];
 
   TDCPPageContent c = AnalyzeDCP(file);
   const TDCPTreeNode* found = nullptr;

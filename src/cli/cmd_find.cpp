@@ -37,7 +37,7 @@ StartupState ReadStartupState() {
 // A mask whose folder part is a host path ("/tmp/pkgs/*.dpl") gets the
 // Windows form of that folder; a Windows mask stays as written.
 std::string MaskArg(const std::string& arg) {
-  const std::string mask = Utf8ToCp1252(arg);
+  const std::string& mask = arg;
   const size_t slash = mask.rfind('/');
   if (slash == std::string::npos) return mask;
   const std::string folder = Sys().UserPathToWindows(mask.substr(0, slash + 1));

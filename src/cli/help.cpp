@@ -124,7 +124,8 @@ std::vector<CommandHelp> MakeCliCommands() {
                "the package source of a package library or compiled package",
                "Prints the package source (.dpk) that \"Extract from DPL\" on the DPK page writes "
                "for a package library, or \"Extract from DCP\" for a compiled package file "
-               "(.dcp), byte for byte: Windows-1252 text with CR LF line ends.",
+               "(.dcp), byte for byte: text in the system code page (the prefix's ANSI code page, "
+               "Windows-1252 without one) with CR LF line ends.",
                {{"FILE", "a package library, or a compiled package file (.dcp)"},
                 {"-o OUT",
                  "write the source to OUT instead of standard output; the package "

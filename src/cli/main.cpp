@@ -45,14 +45,16 @@ bool RegisterCommand(Command c) {
   return true;
 }
 
-std::string Out(const std::string& cp1252) { return Cp1252ToUtf8(cp1252); }
+std::string Out(const std::string& text) {
+  return IsValidUtf8(text) ? text : Utf16ToUtf8(Utf8ToUtf16(text));
+}
 
-nlohmann::json J(const std::string& cp1252) { return nlohmann::json(Cp1252ToUtf8(cp1252)); }
+nlohmann::json J(const std::string& text) { return nlohmann::json(Out(text)); }
 
 void PrintJson(const nlohmann::json& j) { std::cout << j.dump(2) << "\n"; }
 
 std::string WindowsPathArg(const std::string& arg) {
-  return Sys().UserPathToWindows(Utf8ToCp1252(arg));
+  return Sys().UserPathToWindows(arg);
 }
 
 }  // namespace kx::cli
@@ -75,8 +77,9 @@ int main(int argc, char** argv) {
   }
   const Command& cmd = it->second;
   Args args;
+  // Arguments are UTF-8, taken once here; a malformed byte becomes U+FFFD.
   for (int i = 2; i < argc; ++i) {
-    std::string a = argv[i];
+    std::string a = Out(argv[i]);
     if (std::find(cmd.optionsWithValue.begin(), cmd.optionsWithValue.end(), a) !=
         cmd.optionsWithValue.end()) {
       if (i + 1 >= argc) {
@@ -84,7 +87,7 @@ int main(int argc, char** argv) {
                   << "\n";
         return 2;
       }
-      args.options.emplace_back(a, argv[++i]);
+      args.options.emplace_back(a, Out(argv[++i]));
     } else if (a == "--help" || a == "-h") {
       return kx::help::PrintCommandHelp(name);
     } else if (a.size() > 1 && a[0] == '-') {

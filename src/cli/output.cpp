@@ -46,37 +46,42 @@ void AppendEscaped(std::string& out, std::string_view text, AppendRun appendRun)
   appendRun(out, text.substr(run));
 }
 
-void AppendCell(std::string& out, std::string_view cp1252) {
-  AppendEscaped(out, cp1252, AppendCp1252AsUtf8);
+// Core text is UTF-8; a malformed byte (which no reader should let in) is
+// written as U+FFFD rather than passed to the terminal.
+void AppendUtf8Run(std::string& out, std::string_view run) {
+  if (IsValidUtf8(run)) {
+    out.append(run);
+  } else {
+    out += Utf16ToUtf8(Utf8ToUtf16(run));
+  }
 }
+
+void AppendCell(std::string& out, std::string_view text) { AppendEscaped(out, text, AppendUtf8Run); }
 
 }  // namespace
 
-std::string TextCell(std::string_view cp1252) {
+std::string TextCell(std::string_view text) {
   std::string out;
-  AppendCell(out, cp1252);
+  AppendCell(out, text);
   return out;
 }
 
-std::string Utf8Cell(std::string_view utf8) {
-  std::string out;
-  AppendEscaped(out, utf8, [](std::string& o, std::string_view run) { o.append(run); });
-  return out;
-}
+std::string Utf8Cell(std::string_view utf8) { return TextCell(utf8); }
 
-Output& Output::Text(std::string_view cp1252) {
-  AppendCell(buf_, cp1252);
+Output& Output::Text(std::string_view text) {
+  AppendCell(buf_, text);
   if (buf_.size() >= kBlock) Drain();
   return *this;
 }
 
-Output& Output::JsonText(std::string_view cp1252) {
+Output& Output::JsonText(std::string_view utf8) {
+  if (!IsValidUtf8(utf8)) return JsonText(Utf16ToUtf8(Utf8ToUtf16(utf8)));
   static const char kHex[] = "0123456789abcdef";
   size_t run = 0;  // start of the pending run of plain ASCII
-  for (size_t i = 0; i < cp1252.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(cp1252[i]);
-    if (c >= 0x20 && c < 0x80 && c != '"' && c != '\\') continue;
-    buf_.append(cp1252.data() + run, i - run);
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(utf8[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    buf_.append(utf8.data() + run, i - run);
     run = i + 1;
     switch (c) {
       case '"':
@@ -101,16 +106,12 @@ Output& Output::JsonText(std::string_view cp1252) {
         buf_ += "\\t";
         break;
       default:
-        if (c < 0x20) {
-          buf_ += "\\u00";
-          buf_ += kHex[c >> 4];
-          buf_ += kHex[c & 0xF];
-        } else {
-          AppendCp1252AsUtf8(buf_, cp1252.substr(i, 1));
-        }
+        buf_ += "\\u00";
+        buf_ += kHex[c >> 4];
+        buf_ += kHex[c & 0xF];
     }
   }
-  buf_.append(cp1252.data() + run, cp1252.size() - run);
+  buf_.append(utf8.data() + run, utf8.size() - run);
   if (buf_.size() >= kBlock) Drain();
   return *this;
 }
@@ -193,9 +194,9 @@ JsonWriter& JsonWriter::Key(std::string_view key) {
   return *this;
 }
 
-JsonWriter& JsonWriter::String(std::string_view cp1252) {
+JsonWriter& JsonWriter::String(std::string_view text) {
   BeforeValue();
-  out_.Raw("\"").JsonText(cp1252).Raw("\"");
+  out_.Raw("\"").JsonText(text).Raw("\"");
   return *this;
 }
 

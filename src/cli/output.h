@@ -1,7 +1,7 @@
 #pragma once
 // The one write path of a command's results: text is gathered in a buffer
-// and written to stdout in large blocks; Windows-1252 core text is converted
-// to UTF-8 straight into the buffer, with no string of its own per row.
+// and written to stdout in large blocks; core text (UTF-8) goes straight into
+// the buffer, with no string of its own per row.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -12,7 +12,7 @@ namespace kx::cli {
 // A cell of tab-separated text: UTF-8, with every control character
 // (tab, line break, ...) written as \xHH so that it cannot forge cells or
 // rows. Files that Kestrix writes and JSON output keep their text as it is.
-std::string TextCell(std::string_view cp1252);
+std::string TextCell(std::string_view text);
 // The same for text that is UTF-8 already (registry texts kept as stored).
 std::string Utf8Cell(std::string_view utf8);
 
@@ -22,9 +22,9 @@ class Output {
   static Output& Stdout();
   Output& Raw(std::string_view s);
   // A cell of text: as TextCell.
-  Output& Text(std::string_view cp1252);
+  Output& Text(std::string_view text);
   // Text as the contents of a JSON string (escaped, UTF-8).
-  Output& JsonText(std::string_view cp1252);
+  Output& JsonText(std::string_view utf8);
   Output& Num(uint64_t v);
   Output& Spaces(size_t n);
   void Flush();
@@ -45,7 +45,7 @@ class JsonWriter {
   JsonWriter& BeginArray();
   JsonWriter& EndArray();
   JsonWriter& Key(std::string_view key);
-  JsonWriter& String(std::string_view cp1252);
+  JsonWriter& String(std::string_view text);
   JsonWriter& Number(int64_t v);
   JsonWriter& Null();
   // One "key": "text" member.

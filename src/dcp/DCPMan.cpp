@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/codepage.h"
 #include "platform/strutil.h"
 #include "platform/system.h"
 #include "source/Version.h"
@@ -14,25 +15,6 @@ uint32_t U32At(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-// Windows-1252 lower case of one character: ASCII letters, the Latin-1
-// letters 0xC0..0xDE except 0xD7, and the three pairs of 0x80..0x9F.
-uint8_t AnsiLowerChar(uint8_t c) {
-  if (c >= 'A' && c <= 'Z') return uint8_t(c + 32);
-  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return uint8_t(c + 32);
-  switch (c) {
-    case 0x8A:
-      return 0x9A;  // S caron
-    case 0x8C:
-      return 0x9C;  // OE
-    case 0x8E:
-      return 0x9E;  // Z caron
-    case 0x9F:
-      return 0xFF;  // Y diaeresis
-    default:
-      return c;
-  }
-}
-
 }  // namespace
 
 std::string DCPDamagedMessage(std::string_view fileName) {
@@ -40,12 +22,7 @@ std::string DCPDamagedMessage(std::string_view fileName) {
   return "File " + std::string(fileName) + " is damaged or is not a compiled package file.";
 }
 
-bool AnsiSameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (AnsiLowerChar(uint8_t(a[i])) != AnsiLowerChar(uint8_t(b[i]))) return false;
-  return true;
-}
+bool AnsiSameText(std::string_view a, std::string_view b) { return SameFileName(a, b); }
 
 // ---- TDCPStream ----
 
@@ -171,8 +148,8 @@ uint32_t ReadDCPHeader(TDCPStream& s, TDCPHeader& header, std::vector<std::strin
   // Each name takes at least one byte, so the loop ends at the table offset
   // or at the end of the file, whichever comes first.
   while (p < tableOffset) {
-    std::string name = s.ReadZString();
-    requiresNames.push_back(name);
+    const std::string name = s.ReadZString();
+    requiresNames.push_back(AnsiToUtf8(name));
     p += name.size() + 1;
     s.Seek(p);
   }
@@ -244,21 +221,22 @@ void ReadDCP(TDCPStream& s, TDCPHeader& header, std::vector<std::string>& resour
 uint32_t ReadDCUEntry(TDCPStream& s, TDCUEntry& entry, std::string& name) {
   uint64_t start = s.Position();
   ReadEntryFields(s, entry);
-  name = s.ReadZString();
-  s.Seek(start + 20 + name.size() + 1);
-  return uint32_t(name.size() + 21);
+  const std::string raw = s.ReadZString();
+  s.Seek(start + 20 + raw.size() + 1);
+  name = AnsiToUtf8(raw);
+  return uint32_t(raw.size() + 21);
 }
 
 uint32_t ReadPackageUnitHeader(TDCPStream& s, TPackageUnitBlock& block, std::string& name) {
   s.ReadBuffer(block.Raw, sizeof block.Raw);
-  name = s.ReadCountedString(block.NameLength());
+  name = AnsiToUtf8(s.ReadCountedString(block.NameLength()));
   return uint32_t(block.NameLength()) + 27;
 }
 
 void ReadResourceEntry(TDCPStream& s, uint32_t& entryLength, uint32_t& marker, std::string& name) {
   uint64_t start = s.Position();
   uint8_t n = s.ReadByte();
-  name = s.ReadCountedString(n);
+  name = AnsiToUtf8(s.ReadCountedString(n));
   // The marker's place never depends on where the name stopped.
   s.Seek(start + 1 + n);
   marker = s.ReadU32();

@@ -140,8 +140,8 @@ void ReadDCPForDPK(TDCPStream& s, std::string_view packageName, TDCPHeader& head
                    std::vector<std::string>& contains, std::vector<std::string>& resources,
                    std::vector<std::string>& requiresNames);
 
-// Names compared ignoring case as the system's locale does for Windows-1252
-// text (ASCII and Latin-1 letters).
+// Names (UTF-8) compared ignoring the case of every letter, as the system's
+// locale compares them.
 bool AnsiSameText(std::string_view a, std::string_view b);
 
 }  // namespace kx

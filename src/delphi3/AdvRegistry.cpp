@@ -67,17 +67,17 @@ void ReplaceKeyValues(RegistryAccessor& reg, const std::vector<std::string>& old
                 i < newDescriptions.size() ? newDescriptions[i] : std::string();
             const RegValue* from = nullptr;
             for (size_t j = 0; j < removed.size() && from == nullptr; ++j) {
-              if (!reused[j] && SameText(Utf16ToCp1252(removed[j].name), newNames[i])) {
+              if (!reused[j] && SameText(Utf16ToUtf8(removed[j].name), newNames[i])) {
                 reused[j] = true;
                 from = &removed[j];
               }
             }
-            std::u16string name = Cp1252ToUtf16(newNames[i]);
-            std::u16string text = Cp1252ToUtf16(description);
+            std::u16string name = Utf8ToUtf16(newNames[i]);
+            std::u16string text = Utf8ToUtf16(description);
             if (from != nullptr) {
               name = from->name;
               const std::optional<std::u16string> stored = StoredText(*from);
-              if (stored && Utf16ToCp1252(*stored) == description) text = *stored;
+              if (stored && Utf16ToUtf8(*stored) == description) text = *stored;
             }
             if (!key.Set(RegValue::String(std::move(name), text))) return false;
           }

@@ -27,7 +27,7 @@ std::string ReadText(const char* subkey, const char* valueName) {
 // character, so the conversion keeps the text. Unchanged values are left
 // alone.
 bool WriteText(const char* subkey, const std::string& valueName, const std::string& text) {
-  return WriteSettingText(subkey, valueName.c_str(), Cp1252ToUtf16(text));
+  return WriteSettingText(subkey, valueName.c_str(), Utf8ToUtf16(text));
 }
 
 int ReadFlag(const char* subkey, const std::string& valueName) {
@@ -48,7 +48,7 @@ void ReadPackageKey(const char* subkey, std::vector<std::string>& names,
   names.clear();
   if (storedNames) storedNames->clear();
   for (const RegValue& v : values) {
-    names.push_back(Utf16ToCp1252(v.name));
+    names.push_back(Utf16ToUtf8(v.name));
     if (storedNames) storedNames->push_back(v.name);
   }
   for (const RegValue& v : values) {
@@ -57,8 +57,8 @@ void ReadPackageKey(const char* subkey, std::vector<std::string>& names,
       continue;
     }
     if (v.type != REG_SZ && v.type != REG_EXPAND_SZ)
-      throw ERegistryException("Invalid data type for '" + Utf16ToCp1252(v.name) + "'");
-    descriptions.push_back(Utf16ToCp1252(Utf16LeText(v.data)));
+      throw ERegistryException("Invalid data type for '" + Utf16ToUtf8(v.name) + "'");
+    descriptions.push_back(Utf16ToUtf8(Utf16LeText(v.data)));
   }
 }
 
@@ -125,7 +125,7 @@ bool WriteKnownPackage(const std::string& path, const std::u16string& descriptio
   if (!OpenDelphi3Subkey(reg, kKnownPackagesKey)) return false;
   const std::string failure = "Failed to set data for '" + path + "'";
   try {
-    const RegValue value = RegValue::String(Cp1252ToUtf16(path), description);
+    const RegValue value = RegValue::String(Utf8ToUtf16(path), description);
     if (!reg.ModifyKey([&](RegistryAccessor::KeyBatch& key) { return key.Set(value); }))
       throw ERegistryException(failure);
   } catch (const ERegistryException&) {

@@ -79,7 +79,7 @@ int IndexOfStored(const std::vector<std::u16string>& list, std::u16string_view n
 void CompleteStoredNames(const std::vector<std::string>& names,
                          std::vector<std::u16string>& stored) {
   if (stored.size() > names.size()) stored.resize(names.size());
-  for (size_t i = stored.size(); i < names.size(); ++i) stored.push_back(Cp1252ToUtf16(names[i]));
+  for (size_t i = stored.size(); i < names.size(); ++i) stored.push_back(Utf8ToUtf16(names[i]));
 }
 
 template <typename T>
@@ -257,7 +257,7 @@ bool TKnownPackList::AddKnownPackageRow(const std::string& path, const std::stri
   if (index < 0 || index > static_cast<int>(Rows.size())) index = static_cast<int>(Rows.size());
   Rows.insert(Rows.begin() + index, std::move(row));
   RowNames.resize(Rows.size() - 1);
-  RowNames.insert(RowNames.begin() + index, storedName.empty() ? Cp1252ToUtf16(path) : storedName);
+  RowNames.insert(RowNames.begin() + index, storedName.empty() ? Utf8ToUtf16(path) : storedName);
   if (Selected >= index) ++Selected;
   return result;
 }
@@ -287,7 +287,7 @@ int TKnownPackList::FindRow(const std::string& path) const {
 std::u16string TKnownPackList::RowStoredName(int row) const {
   if (row >= 0 && row < static_cast<int>(RowNames.size()) && !RowNames[row].empty())
     return RowNames[row];
-  return Cp1252ToUtf16(RowPath(row));
+  return Utf8ToUtf16(RowPath(row));
 }
 
 int TKnownPackList::FindRow(const std::u16string& name) const {
@@ -303,10 +303,10 @@ std::u16string TKnownPackList::CellText(int row, int column) const {
     const size_t split = cut == std::u16string::npos ? 0 : cut + 1;
     // A stored name that no longer matches the cells (it cannot happen
     // through these operations) leaves the cells as they are.
-    if (Utf16ToCp1252(name) == RowPath(row))
+    if (Utf16ToUtf8(name) == RowPath(row))
       return column == kcName ? name.substr(split) : name.substr(0, split);
   }
-  return Cp1252ToUtf16(Rows[row][column]);
+  return Utf8ToUtf16(Rows[row][column]);
 }
 
 std::optional<std::string> TKnownPackList::LoadTarget() const {
@@ -334,8 +334,7 @@ bool TKnownPackList::AddKnownPackage(const std::string& path) {
       ShowWarning(kPackageExistsMsg);
       return false;
     }
-    // A '?' stands for a character the code page could not hold: the name
-    // would not be the file's, and no value is written under it.
+    // Wildcards are in no file's name: no value is written under one.
     if (path.find('?') != std::string::npos || path.find('*') != std::string::npos)
       throw EFOpenError("Cannot open file " + path);
     const std::u16string description = ReadDescriptionAsData(path);
@@ -344,11 +343,12 @@ bool TKnownPackList::AddKnownPackage(const std::string& path) {
     lists_.KnownPackNames.push_back(path);
     CompleteStoredNames(lists_.KnownPackNames, lists_.KnownPackStoredNames);
     lists_.KnownPackStatus.push_back(psOn);
-    lists_.KnownPackDescriptions.push_back(Utf16ToCp1252(description));
+    lists_.KnownPackDescriptions.push_back(Utf16ToUtf8(description));
     // The row is On whether or not its cells could all be worked out (a
     // .dpl without package information shows "N/A"), so it counts.
     AddKnownPackageRow(path, lists_.KnownPackDescriptions.back(), psOn, insertAt);
     ++lists_.OnPackCount;
+    if (const auto unloadable = UnloadableNameMsg(path)) ShowWarning(*unloadable);
     ShowWarning(kNextStartMsg);
     return true;
   } catch (const std::exception&) {
@@ -480,6 +480,13 @@ std::vector<LoadOrderFinding> TKnownPackList::TestKnownPackBtnClick() {
   return findings;
 }
 
+std::optional<std::string> UnloadableNameMsg(const std::string& path) {
+  const CodePage& page = SystemCodePage();
+  if (page.CanEncode(path)) return std::nullopt;
+  return path + " cannot be written in code page " + std::to_string(page.Number()) +
+         "; the IDE will not be able to load it.";
+}
+
 std::vector<std::string> ReadRequiredPackages(const std::string& path) {
   DataImage image(path);
   const auto data = GetPackageInfoData(image.Handle());
@@ -517,6 +524,7 @@ std::vector<LoadOrderFinding> CheckLoadOrder(const std::vector<std::string>& nam
     if (i < statuses.size() && statuses[i] != psOn) continue;  // the IDE does not load it
     const std::string& path = names[i];
     auto add = [&](const std::string& text) { findings.push_back({path, text}); };
+    if (const auto unloadable = UnloadableNameMsg(path)) add(*unloadable);
     const std::string file = ExpandDelphiMacro(path);
     if (!FileExists(file)) {
       add(Quoted(path) + " is set to load, but its file cannot be found.");
@@ -586,28 +594,28 @@ std::string ReadIdeOption(const IdeOption& option, const std::string& delphiSear
 }
 
 std::u16string ReadIdeOptionText(const IdeOption& option, const std::string& delphiSearchPath) {
-  if (option.flag) return Cp1252ToUtf16(ReadIdeOption(option, delphiSearchPath));
+  if (option.flag) return Utf8ToUtf16(ReadIdeOption(option, delphiSearchPath));
   if (std::string(option.valueName) == kSearchPathValue) {
     // Start-up's reading, in the stored spelling while the value still
     // reads the same in the code page.
     try {
       const std::u16string stored = ReadSettingText(option.subkey, option.valueName);
-      if (Utf16ToCp1252(stored) == delphiSearchPath) return stored;
+      if (Utf16ToUtf8(stored) == delphiSearchPath) return stored;
     } catch (const std::exception&) {
       // Start-up could not read it either: its (empty) text stands.
     }
-    return Cp1252ToUtf16(delphiSearchPath);
+    return Utf8ToUtf16(delphiSearchPath);
   }
   return ReadSettingText(option.subkey, option.valueName);
 }
 
 bool WriteIdeOption(const IdeOption& option, const std::string& text) {
-  return WriteIdeOption(option, Cp1252ToUtf16(text));
+  return WriteIdeOption(option, Utf8ToUtf16(text));
 }
 
 bool WriteIdeOption(const IdeOption& option, const std::u16string& text) {
   if (option.flag) {
-    const int v = StrToInt(Utf16ToCp1252(text)) != 0 ? 1 : 0;
+    const int v = StrToInt(Utf16ToUtf8(text)) != 0 ? 1 : 0;
     return WriteSettingText(option.subkey, option.valueName, v ? u"1" : u"0");
   }
   return WriteSettingText(option.subkey, option.valueName, text);
@@ -616,7 +624,7 @@ bool WriteIdeOption(const IdeOption& option, const std::u16string& text) {
 bool NormaliseIdeFlag(const IdeOption& option) {
   if (!option.flag) return false;
   const std::u16string stored = ReadSettingText(option.subkey, option.valueName);
-  if (stored.empty() || StrToInt(Utf16ToCp1252(stored)) == 0 || stored == u"1") return false;
+  if (stored.empty() || StrToInt(Utf16ToUtf8(stored)) == 0 || stored == u"1") return false;
   bool written = false;
   WriteSettingText(option.subkey, option.valueName, u"1", &written);
   return written;

@@ -38,6 +38,10 @@ enum KnownPackCell : int {
 // Messages of the page, exact.
 inline constexpr char kPackageExistsMsg[] = "Package already exists.";
 inline constexpr char kNextStartMsg[] = "Changes will take effect next time Delphi3 starts up!";
+// The IDE is an ANSI program: a package whose name the system code page
+// cannot hold is kept and shown by its real name, but the IDE cannot load
+// it. Nullopt when the name can be written.
+std::optional<std::string> UnloadableNameMsg(const std::string& path);
 inline constexpr char kNoPackageAddedMsg[] = "ERROR: No package added.";
 inline constexpr char kTestErrorMsg[] = "An errer has occured during this operation!";
 inline constexpr char kNoLoadOrderProblemsMsg[] = "No load-order problems found.";

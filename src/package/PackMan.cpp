@@ -73,9 +73,9 @@ class InfoReader {
       if (data_[pos_] == 0) break;
       ++pos_;
     }
-    std::string s(reinterpret_cast<const char*>(data_.data()) + start, pos_ - start);
+    std::string_view s(reinterpret_cast<const char*>(data_.data()) + start, pos_ - start);
     ++pos_;
-    return s;
+    return AnsiToUtf8(s);
   }
 
  private:
@@ -238,9 +238,9 @@ std::optional<TPackageOptions> ParsePackageOptions(std::span<const uint8_t> data
 }
 
 TPackageOptionsText PackageOptionsText(const TPackageOptions& options) {
-  // Core text is Windows-1252, the code page the strings are written in, so
-  // they are taken over as they stand.
-  return {options.Conditionals, options.UnitAliases, options.Description};
+  // The strings are 8-bit text in the system code page.
+  return {AnsiToUtf8(options.Conditionals), AnsiToUtf8(options.UnitAliases),
+          AnsiToUtf8(options.Description)};
 }
 
 std::string PackageSwitchesText(const TPackageOptions& options) {
@@ -282,14 +282,14 @@ std::optional<std::u16string> ReadPackageDescription(HMODULE module) {
   // in PACKAGEOPTIONS; an empty one there is no description.
   if (auto options = GetPackageOptions(module)) {
     const std::string description = PackageOptionsText(*options).Description;
-    if (!description.empty()) return Cp1252ToUtf16(description);
+    if (!description.empty()) return Utf8ToUtf16(description);
   }
   return std::nullopt;
 }
 
 std::string GetPackageDescription(HMODULE module) {
   const std::optional<std::u16string> text = ReadPackageDescription(module);
-  return text ? Utf16ToCp1252(*text) : std::string(kNoDescription);
+  return text ? Utf16ToUtf8(*text) : std::string(kNoDescription);
 }
 
 std::optional<std::span<const uint8_t>> GetPackageInfoData(HMODULE module) {

@@ -79,7 +79,7 @@ class ResourceWalk {
       std::u16string text;
       text.reserve(length);
       for (uint32_t k = 0; k < length; ++k) text.push_back(char16_t(img_.U16(s + 2 + 2 * k)));
-      return Utf16ToCp1252(text);
+      return Utf16ToUtf8(text);
     }
     uint32_t id = nameOrId & 0xFFFF;
     return depth == 1 ? ResourceTypeName(id) : Hex8(id);

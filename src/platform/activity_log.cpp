@@ -1,5 +1,7 @@
 #include "platform/activity_log.h"
 
+#include "platform/codepage.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -66,7 +68,8 @@ void ActivityLog::Open() {
 
 void ActivityLog::Line(std::string_view text) {
   if (!enabled_ || file_ == nullptr) return;
-  std::fwrite(text.data(), 1, text.size(), file_);
+  const std::string bytes = Utf8ToAnsi(text);
+  std::fwrite(bytes.data(), 1, bytes.size(), file_);
   std::fwrite("\r\n", 1, 2, file_);
   // Flushed per line so that the trace survives a crash.
   std::fflush(file_);

@@ -44,11 +44,7 @@ std::vector<std::string> FoldComponents(std::string_view rest) {
 }
 
 // A file name as the case-insensitive comparison sees it.
-std::string FoldedFileName(std::string_view name) {
-  std::string out(name);
-  for (char& c : out) c = FileNameUpper(c);
-  return out;
-}
+std::string FoldedFileName(std::string_view name) { return FileNameFold(name); }
 
 // The names of one folder by folded name (the first in name order when
 // several fold alike), and the folder's modification time when it was read.
@@ -61,7 +57,8 @@ int64_t Nanoseconds(const struct timespec& t) {
   return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
-// Reads the folder's names that have an exact Windows-1252 form.
+// Reads the folder's names that are UTF-8 (a name that is not has no
+// Windows form).
 FolderListing ListFolder(const fs::path& dir) {
   FolderListing listing;
   DIR* const handle = ::opendir(dir.c_str());
@@ -69,18 +66,16 @@ FolderListing ListFolder(const fs::path& dir) {
   while (const dirent* entry = ::readdir(handle)) {
     std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
-    const std::string cp = Utf8ToCp1252(name);
-    if (Cp1252ToUtf8(cp) != name) continue;
-    auto [slot, added] = listing.byFolded.try_emplace(FoldedFileName(cp), name);
+    if (!IsValidUtf8(name)) continue;
+    auto [slot, added] = listing.byFolded.try_emplace(FoldedFileName(name), name);
     if (!added && name < slot->second) slot->second = std::move(name);
   }
   ::closedir(handle);
   return listing;
 }
 
-// The entry of dir whose name equals component (Windows-1252) ignoring case;
-// an exact match wins, otherwise the first in name order. Names that have no
-// exact Windows-1252 form never match.
+// The entry of dir whose name equals component ignoring case; an exact
+// match wins, otherwise the first in name order.
 //
 // A module search asks the same folders for many names that are not there,
 // and a prefix's system folder holds hundreds of files: the listing of a
@@ -89,9 +84,9 @@ FolderListing ListFolder(const fs::path& dir) {
 // seconds before it was read is read again next time, since time stamps can
 // lag the clock and be coarse.
 std::optional<std::string> FindEntry(const fs::path& dir, const std::string& component) {
-  const std::string utf8 = Cp1252ToUtf8(component);
   std::error_code ec;
-  if (fs::symlink_status(dir / utf8, ec).type() != fs::file_type::not_found && !ec) return utf8;
+  if (fs::symlink_status(dir / component, ec).type() != fs::file_type::not_found && !ec)
+    return component;
   struct stat st {};
   if (::stat(dir.c_str(), &st) != 0) return std::nullopt;
   const int64_t mtime = Nanoseconds(st.st_mtim);
@@ -203,7 +198,7 @@ std::optional<fs::path> DriveMap::ToHost(std::string_view windowsPath) const {
       }
       resolving = false;
     }
-    host /= Cp1252ToUtf8(part);
+    host /= part;
   }
   return host;
 }
@@ -249,7 +244,9 @@ std::optional<std::string> DriveMap::ToWindows(const fs::path& hostPath) const {
     const std::string name = part.string();
     if (name.empty() || name == ".") continue;
     out += '\\';
-    out += Utf8ToCp1252(name);
+    // Core text is UTF-8: a host name that is not gets U+FFFD for its
+    // malformed bytes.
+    out += IsValidUtf8(name) ? name : Utf16ToUtf8(Utf8ToUtf16(name));
   }
   if (out.size() == 2) out += '\\';
   return out;

@@ -1,6 +1,7 @@
 #pragma once
 // The tool's exception root. Every failure the user may see is an exception
-// carrying the tool's own message text (Windows-1252), byte for byte.
+// carrying the tool's own message text (UTF-8, as all core text), byte for
+// byte.
 #include <stdexcept>
 #include <string>
 

@@ -8,11 +8,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
 
+#include "platform/activity_log.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/strutil.h"
@@ -147,28 +149,42 @@ std::optional<FileInformation> GetOpenedHostFileInformation(const fs::path& host
   return info;
 }
 
-bool MatchesMask(std::string_view name, std::string_view mask) {
-  // Wildcards with the FindFirstFile meaning: '*' any run; '?' one character
-  // other than '.', or nothing at a '.' or at the end of the name; a '.'
-  // followed by a wildcard or ending the mask also matches the end of the
-  // name ("*.*" matches "README", "VCL30.*" matches "VCL30", "*." matches
-  // names without an extension).
+namespace {
+
+// The mask rules on names of one character type: bytes for ASCII names (the
+// common case), upper-cased code points otherwise, so that '?' takes one
+// whole character and letters compare ignoring case.
+template <typename Char, typename Upper>
+bool MatchesMaskOf(std::basic_string_view<Char> name, std::basic_string_view<Char> mask,
+                   Upper upper) {
+  using View = std::basic_string_view<Char>;
   const size_t n = name.size();
   const size_t m = mask.size();
-  const size_t lastDot = name.rfind('.');
+  const size_t lastDot = name.rfind(Char('.'));
+  const auto isWild = [](Char c) { return c == Char('*') || c == Char('?'); };
+  bool wild = false;
+  for (Char c : mask) wild = wild || isWild(c);
   // A mask without wildcards (a file looked up by name) is the name itself
   // unless it ends in '.', which also matches the end of a name.
-  if (mask.find_first_of("*?") == std::string_view::npos && (m == 0 || mask[m - 1] != '.'))
-    return SameFileName(name, mask);
-  // "*.ext" with a plain extension, the mask of nearly every search: the
-  // rules below reduce it to the text after the name's last '.'.
-  if (m >= 3 && mask[0] == '*' && mask[1] == '.' &&
-      mask.find_first_of("*?.", 2) == std::string_view::npos) {
-    if (lastDot == std::string_view::npos || n - lastDot - 1 != m - 2) return false;
-    for (size_t k = 0; k + 2 < m; ++k) {
-      if (FileNameUpper(name[lastDot + 1 + k]) != FileNameUpper(mask[2 + k])) return false;
+  if (!wild && (m == 0 || mask[m - 1] != Char('.'))) {
+    if (n != m) return false;
+    for (size_t k = 0; k < n; ++k) {
+      if (upper(name[k]) != upper(mask[k])) return false;
     }
     return true;
+  }
+  // "*.ext" with a plain extension, the mask of nearly every search: the
+  // rules below reduce it to the text after the name's last '.'.
+  if (m >= 3 && mask[0] == Char('*') && mask[1] == Char('.')) {
+    bool plain = true;
+    for (size_t k = 2; k < m; ++k) plain = plain && !isWild(mask[k]) && mask[k] != Char('.');
+    if (plain) {
+      if (lastDot == View::npos || n - lastDot - 1 != m - 2) return false;
+      for (size_t k = 0; k + 2 < m; ++k) {
+        if (upper(name[lastDot + 1 + k]) != upper(mask[2 + k])) return false;
+      }
+      return true;
+    }
   }
   // next[j]: mask from i + 1 matches name from j; cur[j]: mask from i. Two
   // rows kept between calls: a folder search matches every name it lists.
@@ -177,30 +193,61 @@ bool MatchesMask(std::string_view name, std::string_view mask) {
   cur.assign(n + 1, 0);
   next[n] = 1;
   for (size_t i = m; i-- > 0;) {
-    const char c = mask[i];
+    const Char c = mask[i];
     for (size_t j = n + 1; j-- > 0;) {
       bool ok = false;
-      if (c == '*') {
+      if (c == Char('*')) {
         // A '*' before a '.' does not run past the name's last '.'.
-        const bool dosStar = i + 1 < m && mask[i + 1] == '.';
+        const bool dosStar = i + 1 < m && mask[i + 1] == Char('.');
         ok = next[j] || (j < n && !(dosStar && j == lastDot) && cur[j + 1]);
-      } else if (c == '?') {
-        if (j < n && name[j] != '.') {
+      } else if (c == Char('?')) {
+        if (j < n && name[j] != Char('.')) {
           ok = next[j + 1];
         } else {
           ok = next[j];
         }
-      } else if (c == '.') {
-        const bool dosDot = i + 1 == m || mask[i + 1] == '*' || mask[i + 1] == '?';
-        ok = (j < n && name[j] == '.' && next[j + 1]) || (dosDot && j == n && next[j]);
+      } else if (c == Char('.')) {
+        const bool dosDot = i + 1 == m || mask[i + 1] == Char('*') || mask[i + 1] == Char('?');
+        ok = (j < n && name[j] == Char('.') && next[j + 1]) || (dosDot && j == n && next[j]);
       } else {
-        ok = j < n && FileNameUpper(name[j]) == FileNameUpper(c) && next[j + 1];
+        ok = j < n && upper(name[j]) == upper(c) && next[j + 1];
       }
       cur[j] = ok;
     }
     next.swap(cur);
   }
   return next[0];
+}
+
+bool IsAsciiText(std::string_view s) {
+  for (char c : s) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+std::u32string FoldedCodePoints(std::string_view utf8) {
+  std::u32string out;
+  out.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size();) out += UpperCaseLetter(NextCodePoint(utf8, i));
+  return out;
+}
+
+}  // namespace
+
+bool MatchesMask(std::string_view name, std::string_view mask) {
+  // Wildcards with the FindFirstFile meaning: '*' any run; '?' one character
+  // other than '.', or nothing at a '.' or at the end of the name; a '.'
+  // followed by a wildcard or ending the mask also matches the end of the
+  // name ("*.*" matches "README", "VCL30.*" matches "VCL30", "*." matches
+  // names without an extension).
+  if (IsAsciiText(name) && IsAsciiText(mask)) {
+    return MatchesMaskOf<char>(name, mask, [](char c) {
+      return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 0x20) : c;
+    });
+  }
+  const std::u32string n = FoldedCodePoints(name), m = FoldedCodePoints(mask);
+  return MatchesMaskOf<char32_t>(n, m, [](char32_t c) { return c; });
 }
 
 std::vector<FindData> FindFiles(std::string_view windowsPattern) {
@@ -216,7 +263,9 @@ std::vector<FindData> FindFiles(std::string_view windowsPattern) {
   fs::directory_iterator it(*hostDir, ec), end;
   for (; !ec && it != end; it.increment(ec)) {
     const std::string hostName = it->path().filename().string();
-    const std::string name = Utf8ToCp1252(hostName);
+    // A host name that is not UTF-8 has no Windows form.
+    if (!IsValidUtf8(hostName)) continue;
+    const std::string& name = hostName;
     if (!MatchesMask(name, mask)) continue;
     if (auto info = HostInformation(it->path(), hostName)) out.push_back({name, *info});
   }
@@ -259,6 +308,22 @@ std::optional<std::vector<uint8_t>> ReadFileBytes(std::string_view windowsPath) 
   std::vector<uint8_t> bytes(static_cast<size_t>(size));
   if (!in.read(reinterpret_cast<char*>(bytes.data()), size)) return std::nullopt;
   return bytes;
+}
+
+std::string AnsiFileText(std::string_view windowsPath, std::string_view text) {
+  std::string lost;
+  std::string bytes = Utf8ToAnsi(text, &lost);
+  if (!lost.empty()) {
+    const std::string message = LostCharactersMessage(windowsPath, lost);
+    std::fprintf(stderr, "%s\n", message.c_str());
+    std::fflush(stderr);
+    LogLine(message);
+  }
+  return bytes;
+}
+
+void WriteAnsiTextFile(std::string_view windowsPath, std::string_view text) {
+  WriteFileBytes(windowsPath, AnsiFileText(windowsPath, text));
 }
 
 void WriteFileBytes(std::string_view windowsPath, std::string_view bytes) {

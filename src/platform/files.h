@@ -30,7 +30,7 @@ struct FileInformation {
 };
 
 struct FindData {
-  std::string name;  // the entry's own name as stored on disk (Windows-1252)
+  std::string name;  // the entry's own name as stored on disk (UTF-8)
   FileInformation info;
 };
 
@@ -65,6 +65,12 @@ std::optional<std::vector<uint8_t>> ReadFileBytes(std::string_view windowsPath);
 // Create-or-replace, atomically (temporary file, flush, rename); throws
 // EFOpenError "Cannot create file %s" on failure.
 void WriteFileBytes(std::string_view windowsPath, std::string_view bytes);
+// Text (UTF-8) as a file of the system code page holds it. Each character
+// the code page cannot hold becomes '?', and the user is told once which
+// characters of which file were lost (stderr and the activity log).
+std::string AnsiFileText(std::string_view windowsPath, std::string_view text);
+// WriteFileBytes of AnsiFileText.
+void WriteAnsiTextFile(std::string_view windowsPath, std::string_view text);
 
 struct DosDateTime {
   uint16_t date = 0;

@@ -65,7 +65,7 @@ std::string FormatByteCount(int64_t value, const RegionalSettings& rs) {
   std::string out;
   if (value < 0) out += '-';
   for (size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0 && rs.thousandSeparator != '\0')
+    if (i > 0 && (digits.size() - i) % 3 == 0 && !rs.thousandSeparator.empty())
       out += rs.thousandSeparator;
     out += digits[i];
   }

@@ -65,7 +65,7 @@ std::string BuildInitialPath(const WinSystem& sys) {
   }
 
   std::string path;
-  if (const char* winePath = std::getenv("WINEPATH")) Append(path, Utf8ToCp1252(winePath));
+  if (const char* winePath = std::getenv("WINEPATH")) Append(path, winePath);
   Append(path, systemPath);
   Append(path, userPath);
   return path;

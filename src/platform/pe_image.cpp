@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/codepage.h"
+
 namespace kx {
 namespace {
 
@@ -156,7 +158,7 @@ uint16_t PeImage::U16(uint32_t rva) const { return ReadLe16(Bytes(rva, 2), 0); }
 uint32_t PeImage::U32(uint32_t rva) const { return ReadLe32(Bytes(rva, 4), 0); }
 
 std::string PeImage::CString(uint32_t rva, size_t maxLength) const {
-  return std::string(CStringView(rva, maxLength));
+  return AnsiToUtf8(CStringView(rva, maxLength));
 }
 
 std::string_view PeImage::CStringView(uint32_t rva, size_t maxLength) const {

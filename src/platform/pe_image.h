@@ -143,10 +143,11 @@ class PeImage {
   uint16_t U16(uint32_t rva) const;
   uint32_t U32(uint32_t rva) const;
   std::span<const uint8_t> Bytes(uint32_t rva, uint32_t size) const;
-  // Zero-terminated 8-bit text; EReadError when the data ends before the
-  // terminator or maxLength bytes pass without one.
+  // Zero-terminated 8-bit text in the system code page, as UTF-8; EReadError
+  // when the data ends before the terminator or maxLength bytes pass
+  // without one.
   std::string CString(uint32_t rva, size_t maxLength = 65536) const;
-  // The same text in place, without a copy.
+  // The same text in place, as its bytes stand, without a copy.
   std::string_view CStringView(uint32_t rva, size_t maxLength = 65536) const;
 
   // The export directory; nullopt when the image has none. EReadError when

@@ -20,6 +20,7 @@
 #include <optional>
 #include <unordered_map>
 
+#include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/host_file.h"
@@ -622,7 +623,7 @@ struct Process::Impl {
         index = ordinal - dir->ordinalBase;
       if (!index) return {0, ERROR_PROC_NOT_FOUND};
       rva = e.pe->ExportRva(*dir, *index);
-      if (rva != 0 && PeImage::IsForwarderRva(*dir, rva)) fwd = e.pe->CString(rva);
+      if (rva != 0 && PeImage::IsForwarderRva(*dir, rva)) fwd = std::string(e.pe->CStringView(rva));
     } catch (const EReadError&) {
       // A damaged entry exports nothing.
       return {0, ERROR_PROC_NOT_FOUND};
@@ -633,12 +634,13 @@ struct Process::Impl {
       return {e.rec.loadBase + rva, 0};
     }
     // "MODULE.Name" or "MODULE.#12": the module part ends at the first dot.
+    // The name part is matched as its bytes stand, like every imported name.
     if (hops >= kMaxForwarderHops) return {0, ERROR_PROC_NOT_FOUND};
     const size_t dot = fwd.find('.');
     if (dot == std::string::npos || dot == 0 || dot + 1 == fwd.size())
       return {0, ERROR_PROC_NOT_FOUND};
     uint32_t error = 0;
-    const Acquired target = Acquire(fwd.substr(0, dot), false, depth + 1, error);
+    const Acquired target = Acquire(AnsiToUtf8(fwd.substr(0, dot)), false, depth + 1, error);
     if (target.handle == 0) return {0, error};
     AddDependency(holder, target);
     Entry* t = Find(target.handle);
@@ -672,7 +674,7 @@ struct Process::Impl {
         const uint32_t firstThunk = ReadLe32(raw, 16);
         if (nameRva == 0 || firstThunk == 0) break;
         uint32_t error = 0;
-        const Acquired dep = Acquire(pe.CStringView(nameRva), false, depth + 1, error);
+        const Acquired dep = Acquire(AnsiToUtf8(pe.CStringView(nameRva)), false, depth + 1, error);
         if (dep.handle == 0) return error;
         AddDependency(e, dep);
         Entry* exporter = Find(dep.handle);
@@ -883,7 +885,7 @@ std::string Process::ReadCString(uint32_t address, size_t maxLength) const {
   const uint8_t* start = e->rec.image.data() + offset;
   const void* zero = std::memchr(start, 0, limit);
   const size_t n = zero ? static_cast<const uint8_t*>(zero) - start : limit;
-  return std::string(reinterpret_cast<const char*>(start), n);
+  return AnsiToUtf8(std::string_view(reinterpret_cast<const char*>(start), n));
 }
 
 }  // namespace kx

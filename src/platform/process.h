@@ -129,7 +129,8 @@ class Process {
   uint8_t ReadU8(uint32_t address) const;
   uint16_t ReadU16(uint32_t address) const;
   uint32_t ReadU32(uint32_t address) const;
-  // Zero-terminated 8-bit text; stops at maxLength or the end of the image.
+  // Zero-terminated 8-bit text in the system code page, as UTF-8; stops at
+  // maxLength or the end of the image.
   std::string ReadCString(uint32_t address, size_t maxLength = 65536) const;
 
  private:

@@ -13,27 +13,29 @@ bool IsStringType(uint32_t type) {
   return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
-// Data as the 8-bit interface returns it: string types converted to the
-// system code page (terminators included), everything else as stored.
+// Data as the 8-bit interface returns it: string types converted to UTF-8
+// (terminators included), everything else as stored.
 std::vector<uint8_t> NarrowData(const RegValue& v) {
   if (!IsStringType(v.type)) return v.data;
   std::u16string units;
   for (size_t i = 0; i + 1 < v.data.size(); i += 2)
     units.push_back(static_cast<char16_t>(v.data[i] | (v.data[i + 1] << 8)));
-  const std::string narrow = Utf16ToCp1252(units);
+  const std::string narrow = Utf16ToUtf8(units);
   return std::vector<uint8_t>(narrow.begin(), narrow.end());
 }
 
-std::u16string Wide(std::string_view cp1252) { return Cp1252ToUtf16(cp1252); }
+std::u16string Wide(std::string_view utf8) { return Utf8ToUtf16(utf8); }
 
 }  // namespace
 
 const RegValue* FindNarrowValue(const RegistryHive& hive, const RegKeyPath& key,
                                 std::string_view name) {
   if (const RegValue* exact = hive.FindValue(key, Wide(name))) return exact;
-  if (name.find('?') == std::string_view::npos) return nullptr;  // nothing was lost
+  // Only a name holding a lone surrogate does not convert back to itself:
+  // it comes out of enumeration with U+FFFD in its place.
+  if (name.find("\uFFFD") == std::string_view::npos) return nullptr;
   for (const RegValue* v : hive.Values(key))
-    if (SameText(Utf16ToCp1252(v->name), name)) return v;
+    if (SameText(Utf16ToUtf8(v->name), name)) return v;
   return nullptr;
 }
 
@@ -193,7 +195,7 @@ std::vector<std::string> RegistryAccessor::GetValueNames() const {
   if (!open_) return names;
   auto hive = LoadHive();
   if (!hive) return names;
-  for (const RegValue* v : hive->Values(key_)) names.push_back(Utf16ToCp1252(v->name));
+  for (const RegValue* v : hive->Values(key_)) names.push_back(Utf16ToUtf8(v->name));
   return names;
 }
 

@@ -191,11 +191,11 @@ class RegistryHive {
 // common European letters).
 std::u16string FoldRegName(std::u16string_view name);
 
-// The value an 8-bit (Windows-1252) name refers to: the value of that name,
-// else the first value whose name, converted to the code page, is that name
-// (ignoring ASCII case). Names the code page cannot hold come out of
-// enumeration with '?' in their place; this finds their value again, so
-// that what was enumerated can be read and removed without being renamed.
+// The value a UTF-8 name refers to: the value of that name, else the first
+// value whose name, converted to UTF-8, is that name (ignoring ASCII case).
+// A name holding a lone surrogate comes out of enumeration with U+FFFD in
+// its place; this finds its value again, so that what was enumerated can be
+// read and removed without being renamed.
 const RegValue* FindNarrowValue(const RegistryHive& hive, const RegKeyPath& key,
                                 std::string_view name);
 
@@ -239,7 +239,7 @@ struct RegDataInfo {
 };
 
 // The tool's registry accessor (one per operation). Names and texts are
-// Windows-1252.
+// UTF-8.
 class RegistryAccessor {
  public:
   // Over the current system's prefix (Sys().Prefix()).

@@ -3,30 +3,19 @@
 #include <optional>
 #include <string>
 
+#include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/pe_image.h"
 #include "platform/process.h"
+#include "platform/strutil.h"
 
 namespace kx {
 namespace {
 
-// Windows folds resource names with its Unicode upper-case table; the
-// letters a Windows-1252 name can hold are covered here.
+// Windows folds resource names with its Unicode upper-case table.
 char16_t UpcaseUtf16(char16_t c) {
-  if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 0x20);
-  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 0x20);
-  switch (c) {
-    case 0xFF:
-      return 0x178;
-    case 0x153:
-      return 0x152;
-    case 0x161:
-      return 0x160;
-    case 0x17E:
-      return 0x17D;
-    default:
-      return c;
-  }
+  if (c >= 0xD800 && c <= 0xDFFF) return c;
+  return static_cast<char16_t>(UpperCaseLetter(c));
 }
 
 // The entries of one resource directory level: named ones first, then ids.
@@ -78,15 +67,7 @@ std::u16string UpperName(const ResId& id) {
   if (id.isId) return {};
   std::u16string s;
   s.reserve(id.name.size());
-  // Windows-1252 to UTF-16 for the letters that fold; the rest compare as is.
-  static const char16_t k80[32] = {0x20AC, 0x81,   0x201A, 0x192,  0x201E, 0x2026, 0x2020, 0x2021,
-                                   0x2C6,  0x2030, 0x160,  0x2039, 0x152,  0x8D,   0x17D,  0x8F,
-                                   0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                   0x2DC,  0x2122, 0x161,  0x203A, 0x153,  0x9D,   0x17E,  0x178};
-  for (unsigned char c : id.name) {
-    const char16_t w = (c >= 0x80 && c < 0xA0) ? k80[c - 0x80] : static_cast<char16_t>(c);
-    s.push_back(UpcaseUtf16(w));
-  }
+  for (char16_t c : Utf8ToUtf16(id.name)) s.push_back(UpcaseUtf16(c));
   return s;
 }
 

@@ -1,5 +1,7 @@
 #include "platform/strutil.h"
 
+#include "platform/codepage.h"
+
 namespace kx {
 namespace {
 
@@ -48,30 +50,76 @@ int CompareText(std::string_view a, std::string_view b) {
   return static_cast<int>(a.size()) - static_cast<int>(b.size());
 }
 
-char FileNameUpper(char c) {
-  const auto b = static_cast<unsigned char>(c);
-  if (b >= 'a' && b <= 'z') return static_cast<char>(b - 0x20);
-  if (b >= 0xE0 && b <= 0xFE && b != 0xF7) return static_cast<char>(b - 0x20);
-  switch (b) {
-    case 0x9A:
-      return static_cast<char>(0x8A);  // s caron
-    case 0x9C:
-      return static_cast<char>(0x8C);  // oe
-    case 0x9E:
-      return static_cast<char>(0x8E);  // z caron
-    case 0xFF:
-      return static_cast<char>(0x9F);  // y diaeresis
-    default:
-      return c;
+char32_t UpperCaseLetter(char32_t c) {
+  // Each range: first and last small letter, and how its capital is found
+  // (a fixed distance, or the even/odd code point of a pair).
+  if (c < 0x80) return (c >= 'a' && c <= 'z') ? c - 0x20 : c;
+  if (c >= 0xE0 && c <= 0xFE) return c == 0xF7 ? c : c - 0x20;
+  if (c == 0xFF) return 0x178;
+  // Latin Extended-A: pairs, capital first, with the turned-I and kra gaps.
+  if (c >= 0x100 && c <= 0x137) return (c & 1) && c != 0x131 ? c - 1 : c;
+  if (c >= 0x139 && c <= 0x148) return (c & 1) ? c : c - 1;
+  if (c >= 0x14A && c <= 0x177) return (c & 1) ? c - 1 : c;
+  if (c >= 0x179 && c <= 0x17E) return (c & 1) ? c : c - 1;
+  // Latin Extended-B letters of Vietnamese and Pinyin.
+  if (c == 0x1A1 || c == 0x1B0) return c - 1;
+  if (c >= 0x1CD && c <= 0x1DC) return (c & 1) ? c : c - 1;
+  // Greek.
+  if (c == 0x3AC) return 0x386;
+  if (c >= 0x3AD && c <= 0x3AF) return c - 0x25;
+  if (c == 0x3C2) return 0x3A3;
+  if (c >= 0x3B1 && c <= 0x3CB) return c - 0x20;
+  if (c == 0x3CC) return 0x38C;
+  if (c == 0x3CD || c == 0x3CE) return c - 0x3F;
+  // Cyrillic.
+  if (c >= 0x430 && c <= 0x44F) return c - 0x20;
+  if (c >= 0x450 && c <= 0x45F) return c - 0x50;
+  if ((c >= 0x460 && c <= 0x481) || (c >= 0x48A && c <= 0x4BF) || (c >= 0x4D0 && c <= 0x52F))
+    return (c & 1) ? c - 1 : c;
+  if (c >= 0x4C1 && c <= 0x4CE) return (c & 1) ? c : c - 1;
+  if (c == 0x4CF) return 0x4C0;
+  // Armenian.
+  if (c >= 0x561 && c <= 0x586) return c - 0x30;
+  // Latin Extended Additional (Vietnamese among others).
+  if ((c >= 0x1E00 && c <= 0x1E95) || (c >= 0x1EA0 && c <= 0x1EFF)) return (c & 1) ? c - 1 : c;
+  // Fullwidth Latin letters.
+  if (c >= 0xFF41 && c <= 0xFF5A) return c - 0x20;
+  return c;
+}
+
+std::string FileNameFold(std::string_view name) {
+  std::string out(name);
+  size_t i = 0;
+  for (; i < out.size(); ++i) {
+    const auto b = static_cast<unsigned char>(out[i]);
+    if (b >= 0x80) break;
+    if (b >= 'a' && b <= 'z') out[i] = static_cast<char>(b - 0x20);
   }
+  if (i == out.size()) return out;
+  // Beyond ASCII: character by character; a malformed byte stays as it is.
+  out.resize(i);
+  while (i < name.size()) {
+    const size_t start = i;
+    const uint32_t cp = NextCodePoint(name, i);
+    if (cp == 0xFFFD && i - start == 1 && static_cast<unsigned char>(name[start]) >= 0x80) {
+      out += name[start];
+      continue;
+    }
+    AppendUtf8(out, UpperCaseLetter(cp));
+  }
+  return out;
 }
 
 bool SameFileName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (FileNameUpper(a[i]) != FileNameUpper(b[i])) return false;
+  size_t i = 0;
+  const size_t n = a.size() < b.size() ? a.size() : b.size();
+  for (; i < n; ++i) {
+    const auto ca = static_cast<unsigned char>(a[i]);
+    const auto cb = static_cast<unsigned char>(b[i]);
+    if (ca >= 0x80 || cb >= 0x80) return FileNameFold(a.substr(i)) == FileNameFold(b.substr(i));
+    if (UpperCaseLetter(ca) != UpperCaseLetter(cb)) return false;
   }
-  return true;
+  return a.size() == b.size();
 }
 
 size_t FindText(std::string_view haystack, std::string_view needle) {

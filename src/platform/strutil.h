@@ -1,6 +1,8 @@
 #pragma once
 // String helpers with the Windows/Delphi meaning: case-insensitive compares
 // that fold ASCII letters only, and the file name pieces of a Windows path.
+// Text is UTF-8: no byte of a multi-byte character is ever ASCII, so the
+// ASCII rules and the '\' and ':' delimiters are safe on it.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -17,9 +19,13 @@ int CompareText(std::string_view a, std::string_view b);
 // Case-insensitive substring search; npos when absent.
 size_t FindText(std::string_view haystack, std::string_view needle);
 
-// File names fold case the way the Windows file system does: ASCII letters
-// and the accented letters of Windows-1252 (e-acute equals E-acute).
-char FileNameUpper(char c);
+// File names (UTF-8) fold case the way the Windows file system does: each
+// letter to its upper case, ASCII and beyond (e-acute equals E-acute, Cyrillic
+// and Greek small letters their capitals); characters without case, such as
+// CJK ideographs, stay as they are.
+char32_t UpperCaseLetter(char32_t c);
+// The name with every letter upper-cased (UTF-8); malformed bytes are kept.
+std::string FileNameFold(std::string_view name);
 bool SameFileName(std::string_view a, std::string_view b);
 
 // The folder part: everything up to and including the last '\' or ':'.

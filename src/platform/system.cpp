@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <system_error>
 
@@ -33,17 +34,25 @@ std::string LocaleNameFor(const char* categoryVar) {
   return "C";
 }
 
+// A locale's text as core text (UTF-8 locales give UTF-8; anything else
+// gets U+FFFD for its malformed bytes).
+std::string HostText(const char* text) {
+  const std::string s = text ? text : "";
+  return IsValidUtf8(s) ? s : Utf16ToUtf8(Utf8ToUtf16(s));
+}
+
 bool IsCLocale(const std::string& name) {
   return name == "C" || name == "POSIX" || name.rfind("C.", 0) == 0;
 }
 
-// One Windows-1252 character for a locale's separator text ("." or "," or a
-// no-break space); nullopt when it has none.
-std::optional<char> SeparatorChar(const std::string& utf8) {
-  if (utf8 == "\u202F") return '\xA0';  // narrow no-break space: Windows uses U+00A0
-  const std::string cp = Utf8ToCp1252(utf8);
-  if (cp.size() != 1 || cp[0] == '?') return std::nullopt;
-  return cp[0];
+// The one character of a locale's separator text ("." or "," or a no-break
+// space); nullopt when it is not one character.
+std::optional<std::string> SeparatorChar(const std::string& utf8) {
+  if (utf8 == "\u202F") return "\u00A0";  // narrow no-break space: Windows uses U+00A0
+  size_t end = 0;
+  if (utf8.empty() || !IsValidUtf8(utf8) || (NextCodePoint(utf8, end), end != utf8.size()))
+    return std::nullopt;
+  return utf8;
 }
 
 // A strftime date/time format as a Windows regional pattern ("%d.%m.%Y" ->
@@ -165,13 +174,15 @@ std::optional<std::string> PosixToWindowsPattern(const std::string& fmt) {
 
 // The first character of a pattern that is neither a pattern letter nor
 // quoted text: the separator the pattern uses.
-std::optional<char> PatternSeparator(const std::string& pattern) {
+std::optional<std::string> PatternSeparator(const std::string& pattern) {
   bool quoted = false;
-  for (char c : pattern) {
+  for (size_t i = 0; i < pattern.size();) {
+    const size_t start = i;
+    const uint32_t c = NextCodePoint(pattern, i);
     if (c == '\'') {
       quoted = !quoted;
     } else if (!quoted && !((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) && c != ' ') {
-      return c;
+      return pattern.substr(start, i - start);
     }
   }
   return std::nullopt;
@@ -210,15 +221,15 @@ RegionalSettings FromLocaleNames(const std::string& numeric, const std::string& 
       const auto date = PosixToWindowsPattern(nl_langinfo_l(D_FMT, loc));
       const auto clock = PosixToWindowsPattern(nl_langinfo_l(T_FMT, loc));
       if (date && !date->empty()) {
-        rs.shortDateFormat = Utf8ToCp1252(*date);
+        rs.shortDateFormat = HostText(date->c_str());
         if (auto sep = PatternSeparator(rs.shortDateFormat)) rs.dateSeparator = *sep;
       }
       if (clock && !clock->empty()) {
-        rs.longTimeFormat = Utf8ToCp1252(*clock);
+        rs.longTimeFormat = HostText(clock->c_str());
         if (auto sep = PatternSeparator(rs.longTimeFormat)) rs.timeSeparator = *sep;
       }
-      rs.timeAMString = Utf8ToCp1252(nl_langinfo_l(AM_STR, loc));
-      rs.timePMString = Utf8ToCp1252(nl_langinfo_l(PM_STR, loc));
+      rs.timeAMString = HostText(nl_langinfo_l(AM_STR, loc));
+      rs.timePMString = HostText(nl_langinfo_l(PM_STR, loc));
       freelocale(loc);
     }
   }
@@ -252,18 +263,21 @@ RegionalSettings RegionalSettings::FromHostLocale() {
 RegionalSettings RegionalSettings::FromPrefix(const fs::path& prefix) {
   RegistryAccessor reg(prefix, RootKey::CurrentUser);
   if (!reg.OpenKey("Control Panel\\International", false)) return FromHostLocale();
-  // A value as the 8-bit interface returns it; nullopt when it is absent or
-  // no string.
+  // A string value as core text; nullopt when it is absent or no string.
   const auto value = [&reg](const char* name) -> std::optional<std::string> {
     try {
-      if (auto text = reg.ReadText(name)) return Utf16ToCp1252(*text);
+      if (auto text = reg.ReadText(name)) return Utf16ToUtf8(*text);
     } catch (const Exception&) {
     }
     return std::nullopt;
   };
   // One character, as Windows programs take a separator: the first of the
-  // text, NUL for an empty one.
-  const auto first = [](const std::string& text) { return text.empty() ? '\0' : text[0]; };
+  // text; none for an empty one.
+  const auto first = [](const std::string& text) {
+    size_t end = 0;
+    if (!text.empty()) NextCodePoint(text, end);
+    return text.substr(0, end);
+  };
 
   // What the key lacks comes from the prefix's locale when the host has it,
   // else from the host's own.
@@ -288,7 +302,9 @@ RegionalSettings RegionalSettings::FromPrefix(const fs::path& prefix) {
   return rs;
 }
 
-WinSystem::WinSystem() : drives_(DriveMap::RootOnly()) {}
+WinSystem::WinSystem()
+    : drives_(DriveMap::RootOnly()),
+      codePage_(std::make_shared<const CodePage>(CodePage::Windows1252())) {}
 WinSystem::~WinSystem() = default;
 
 std::unique_ptr<WinSystem> WinSystem::FromHost() {
@@ -316,6 +332,9 @@ std::unique_ptr<WinSystem> WinSystem::ForPrefix(std::optional<fs::path> prefix) 
     sys->win64_ = ReadWin64Flag(*sys->prefix_);
     sys->drives_ = DriveMap::FromPrefix(*sys->prefix_);
     sys->drives_.SetWow64Redirection(sys->win64_);
+    sys->codePage_ =
+        std::make_shared<const CodePage>(LoadPrefixCodePage(sys->prefix_, sys->codePageWarning_));
+    if (!sys->codePageWarning_.empty()) std::fprintf(stderr, "%s\n", sys->codePageWarning_.c_str());
   }
   sys->regional_ = sys->prefix_ ? RegionalSettings::FromPrefix(*sys->prefix_)
                                 : RegionalSettings::FromHostLocale();
@@ -418,7 +437,7 @@ std::optional<std::string> WinSystem::ToWindows(const fs::path& hostPath) const 
 std::string WinSystem::UserPathToWindows(std::string_view path) const {
   if (path.empty()) return {};
   const bool windowsForm = path[0] == '\\' || (path.size() >= 2 && path[1] == ':');
-  const fs::path hostPath(Cp1252ToUtf8(path));
+  const fs::path hostPath{std::string(path)};
   bool host = path[0] == '/';
   if (!host && !windowsForm) {
     std::error_code ec;

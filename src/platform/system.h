@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/codepage.h"
 #include "platform/drives.h"
 #include "platform/environment.h"
 
@@ -17,9 +18,10 @@ namespace kx {
 class Process;
 
 struct RegionalSettings {
-  char thousandSeparator = ',';
-  char dateSeparator = '/';
-  char timeSeparator = ':';
+  // Each separator is one character (UTF-8, as all core text).
+  std::string thousandSeparator = ",";
+  std::string dateSeparator = "/";
+  std::string timeSeparator = ":";
   std::string shortDateFormat = "M/d/yyyy";
   std::string longTimeFormat = "h:mm:ss tt";
   std::string timeAMString = "AM";
@@ -57,6 +59,11 @@ class WinSystem {
   Environment& Env() { return env_; }
   const Environment& Env() const { return env_; }
   RegionalSettings& Regional() { return regional_; }
+  // The system code page (the prefix's ANSI code page), read once when the
+  // system is made; the message why it fell back to Windows-1252, if it did.
+  const CodePage& AnsiCodePage() const { return *codePage_; }
+  const std::string& CodePageWarning() const { return codePageWarning_; }
+  void SetAnsiCodePage(const CodePage& page) { codePage_ = std::make_shared<const CodePage>(page); }
   const RegionalSettings& Regional() const { return regional_; }
 
   // The emulated process: its loaded modules and address space.
@@ -88,7 +95,7 @@ class WinSystem {
   std::optional<std::string> ToWindows(const std::filesystem::path& hostPath) const;
   // Accepts either form: an existing host path or a path starting with '/'
   // is taken as host (relative to the host's working folder); anything else
-  // as a Windows path. Both forms are Windows-1252 text, like all core text.
+  // as a Windows path. Both forms are UTF-8 text, like all core text.
   // Returns the full Windows path; empty when a host path lies outside every
   // drive.
   std::string UserPathToWindows(std::string_view path) const;
@@ -99,6 +106,8 @@ class WinSystem {
   DriveMap drives_;
   Environment env_;
   RegionalSettings regional_;
+  std::shared_ptr<const CodePage> codePage_;
+  std::string codePageWarning_;
   std::string currentDir_;
   std::string programFileName_;
   mutable std::unique_ptr<Process> process_;  // created on first use

@@ -23,7 +23,7 @@
 //  - A folder that is a drive's root is named by that drive, whichever root
 //    led to it (Z:\home\u\.wine\drive_c\x.dpl is reported as C:\x.dpl).
 //  - Names Windows cannot have (\ : * ? " < > |, control characters) are
-//    left out, as are names without an exact Windows-1252 form.
+//    left out, as are host names that are not UTF-8.
 //
 // Events, in this order: OnBeforeExecute once; OnNewPath for every folder
 // about to be searched (it may set stop); OnAddFile for every matching file

@@ -243,15 +243,10 @@ void FolderWalk::List(int fd, const Folder& folder, std::vector<Folder>* subfold
     const char* raw = ent->d_name;
     if (raw[0] == '.' && (raw[1] == 0 || (raw[1] == '.' && raw[2] == 0))) continue;
     std::string hostName(raw);
-    std::string name;
-    if (IsAscii(hostName)) {
-      name = hostName;
-    } else {
-      // A name with no exact Windows-1252 form cannot be opened by its
-      // Windows name: leave it out, as path resolution does.
-      name = Utf8ToCp1252(hostName);
-      if (Cp1252ToUtf8(name) != hostName) continue;
-    }
+    // A name that is not UTF-8 has no Windows form: leave it out, as path
+    // resolution does.
+    if (!IsAscii(hostName) && !IsValidUtf8(hostName)) continue;
+    std::string name = hostName;
     if (!IsWindowsName(name)) continue;
     bool isDir = ent->d_type == DT_DIR;
     bool isFile = ent->d_type == DT_REG;

@@ -13,7 +13,7 @@
 //    whichever drive's walk reached it: a drive that maps a parent folder
 //    of another drive shows that drive's files under their own drive.
 //  - Names Windows cannot have (\ : * ? " < > | and control characters) and
-//    names without an exact Windows-1252 form are left out.
+//    host names that are not UTF-8 are left out.
 #include <sys/types.h>
 
 #include <cstdint>
@@ -50,7 +50,7 @@ struct Folder {
 };
 
 struct Entry {
-  std::string name;      // Windows-1252
+  std::string name;      // the Windows name (UTF-8)
   std::string hostName;  // as on disk
   uint64_t size = 0;
 };

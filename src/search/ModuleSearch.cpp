@@ -18,11 +18,7 @@ namespace kx {
 namespace {
 
 // A module file name as the folder search compares it (case ignored).
-std::string NameKey(std::string_view name) {
-  std::string key(name);
-  for (char& c : key) c = FileNameUpper(c);
-  return key;
-}
+std::string NameKey(std::string_view name) { return FileNameFold(name); }
 
 }  // namespace
 

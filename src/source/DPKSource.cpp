@@ -4,6 +4,7 @@
 
 #include "dcp/DCPPage.h"
 #include "package/PackMan.h"
+#include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/strutil.h"
 #include "platform/system.h"
@@ -200,8 +201,9 @@ std::vector<std::string> SplitSourceLines(std::string_view text) {
 std::vector<std::string> LoadSourceLines(std::string_view windowsFileName) {
   auto bytes = ReadFileBytes(windowsFileName);
   if (!bytes) throw EFOpenError("Cannot open file " + std::string(windowsFileName));
+  // A source file is in the system code page.
   return SplitSourceLines(
-      std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+      AnsiToUtf8(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size())));
 }
 
 }  // namespace kx

@@ -1,7 +1,8 @@
 #pragma once
 // The two package source (.dpk) writers: one from the loaded package module
 // and the General Info page's choices, one from a compiled package file.
-// Every line of the text ends in CR LF; the text is Windows-1252.
+// Every line of the text ends in CR LF; the text is UTF-8, and the file
+// written from it is in the system code page.
 #include <array>
 #include <cstdint>
 #include <optional>

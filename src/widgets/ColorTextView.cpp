@@ -14,16 +14,7 @@ std::string ScannerText(const QString& text) {
   out.reserve(static_cast<size_t>(text.size()));
   for (const QChar c : text) {
     const char16_t u = c.unicode();
-    if (u < 0x80) {
-      out += static_cast<char>(u);
-      continue;
-    }
-    if (c.isSurrogate()) {
-      out += '?';
-      continue;
-    }
-    const std::string b = Utf16ToCp1252(std::u16string(1, u));
-    out += b.size() == 1 ? b[0] : '?';
+    out += u < 0x80 ? static_cast<char>(u) : '\x80';
   }
   return out;
 }

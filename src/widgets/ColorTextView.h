@@ -58,9 +58,10 @@ class TColorTextView : public QPlainTextEdit {
   TRuleHighlighter* highlighter_;
 };
 
-// The text the scanner sees: one Windows-1252 byte per UTF-16 unit of the
-// string, so that scanner offsets are document positions. Characters
-// without a Windows-1252 form (and each half of a surrogate pair) become '?'.
+// The text the scanner sees: one byte per UTF-16 unit of the string, so that
+// scanner offsets are document positions. ASCII stays as it is; every other
+// unit becomes 0x80, which the scanner's rules take as a letter, as they
+// take every character beyond ASCII.
 std::string ScannerText(const QString& text);
 
 }  // namespace kx::gui

@@ -15,8 +15,8 @@ namespace {
 // Set on a node once its subfolders have been listed.
 constexpr int kListedRole = Qt::UserRole + 2;
 
-QString FromCore(const std::string& text) { return QString::fromStdString(Cp1252ToUtf8(text)); }
-std::string ToCore(const QString& text) { return Utf8ToCp1252(text.toStdString()); }
+QString FromCore(const std::string& text) { return QString::fromStdString(text); }
+std::string ToCore(const QString& text) { return text.toStdString(); }
 
 }  // namespace
 

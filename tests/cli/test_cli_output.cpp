@@ -17,7 +17,7 @@ using Json = nlohmann::ordered_json;
 TEST(CliOutput, JsonWriterMatchesNlohmannDump) {
   const std::string awkward(
       "quote\" back\\ tab\t nl\n cr\r ctl\x01\x1f del\x7f "
-      "euro\x80 e-acute\xE9 nbsp\xA0");
+      "euro\u20AC e-acute\u00E9 nbsp\u00A0 \u8868\U0001F600");
   const struct {
     const char* what;
     std::function<void(JsonWriter&)> write;
@@ -48,7 +48,7 @@ TEST(CliOutput, JsonWriterMatchesNlohmannDump) {
          j.BeginObject().Key("children").BeginArray().EndArray().EndObject();
          j.String("").Number(4294967295LL).EndArray().EndObject();
        },
-       Json{{"text", Cp1252ToUtf8(awkward)},
+       Json{{"text", awkward},
             {"children", Json::array({Json{{"children", Json::array()}}, "", 4294967295LL})}}},
   };
   for (const auto& c : cases) {
@@ -59,16 +59,19 @@ TEST(CliOutput, JsonWriterMatchesNlohmannDump) {
   }
 }
 
-TEST(CliOutput, TextIsConvertedToUtf8) {
+TEST(CliOutput, TextIsUtf8AndMalformedBytesBecomeReplacementCharacters) {
   Output out;
-  out.Text("caf\xE9 \x80").Raw("\t").Num(0).Raw(" ").Num(18446744073709551615ull);
-  EXPECT_EQ(out.Buffer(), "caf\xC3\xA9 \xE2\x82\xAC\t0 18446744073709551615");
+  out.Text("caf\u00E9 \u20AC \xE9").Raw("\t").Num(0).Raw(" ").Num(18446744073709551615ull);
+  EXPECT_EQ(out.Buffer(), "caf\u00E9 \u20AC \uFFFD\t0 18446744073709551615");
+  Output json;
+  json.JsonText("\u8868\xFF");
+  EXPECT_EQ(json.Buffer(), "\u8868\uFFFD");
 }
 
 // A control character in a cell would forge cells or rows: written as \xHH,
 // in the buffered text and in a cell given on its own; JSON keeps it.
 TEST(CliOutput, ControlCharactersInCellsAreEscaped) {
-  const std::string cell = std::string("a\tb\nc\rd\x01\x7F\xE9") + '\0' + "e";
+  const std::string cell = std::string("a\tb\nc\rd\x01\x7F\u00E9") + '\0' + "e";
   const std::string escaped = "a\\x09b\\x0Ac\\x0Dd\\x01\\x7F\xC3\xA9\\x00e";
   EXPECT_EQ(TextCell(cell), escaped);
   Output out;

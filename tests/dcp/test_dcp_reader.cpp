@@ -283,9 +283,10 @@ TEST(DCPReader, FileStreams) {
 }
 
 TEST(DCPReader, AnsiSameTextFoldsLatin1Letters) {
-  EXPECT_TRUE(AnsiSameText("\xC4gypten", "\xE4GYPTEN"));  // Ä / ä
-  EXPECT_TRUE(AnsiSameText("\x8A", "\x9A"));              // Š / š
-  EXPECT_FALSE(AnsiSameText("\xD7", "\xF7"));             // × and ÷ are not letters
+  EXPECT_TRUE(AnsiSameText("\u00C4gypten", "\u00E4GYPTEN"));  // Ä / ä
+  EXPECT_TRUE(AnsiSameText("\u0160", "\u0161"));              // Š / š
+  EXPECT_TRUE(AnsiSameText("\u0416", "\u0436"));              // Ж / ж
+  EXPECT_FALSE(AnsiSameText("\u00D7", "\u00F7"));             // × and ÷ are not letters
   EXPECT_FALSE(AnsiSameText("abc", "abcd"));
 }
 

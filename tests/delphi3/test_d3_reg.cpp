@@ -157,8 +157,8 @@ TEST_F(Delphi3RegTest, TextValuesReadAndWriteUnchanged) {
   EXPECT_EQ(ReadPackageDCPOutputDir(), "C:\\Dcp \"x\"");
   WriteAddToPackageName("");
   EXPECT_EQ(ReadAddToPackageName(), "");
-  WriteLibrarySearchPath("D:\\\xe9t\xe9");  // Windows-1252 text
-  EXPECT_EQ(ReadLibrarySearchPath(), "D:\\\xe9t\xe9");
+  WriteLibrarySearchPath("D:\\\u00e9t\u00e9");  // UTF-8 text
+  EXPECT_EQ(ReadLibrarySearchPath(), "D:\\\u00e9t\u00e9");
   EXPECT_NE(ReadText(UserReg()).find("\"SearchPath\"=\"D:\\\\\\xe9t\\xe9\""), std::string::npos);
 }
 

@@ -84,7 +84,7 @@ TEST_F(LoadTest, ReadsPackageInformation) {
   // out of the structure.
   EXPECT_EQ(m.SourceUnits, (std::vector<std::string>{"WeakOne", "Impl", "Deep"}));
   EXPECT_EQ(m.StructureUnits, (std::vector<std::string>{"Impl"}));
-  EXPECT_EQ(m.GetDescription(), "Say \"hi\" \xE9t\xE9");
+  EXPECT_EQ(m.GetDescription(), "Say \"hi\" \u00E9t\u00E9");
   auto bytes = test::ReadHostFile(prefix.Host("C:\\Pkgs\\MyPack.dpl"));
   EXPECT_EQ(m.FileSize, int32_t(bytes.size()));
   EXPECT_GT(m.FileDate, 40000.0);

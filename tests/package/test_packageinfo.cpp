@@ -4,7 +4,10 @@
 
 #include "package/GeneralInfo.h"
 #include "package/PackMan.h"
+#include "platform/system.h"
+#include "support/nls_builder.h"
 #include "support/pe_builder.h"
+#include "support/test_system.h"
 
 namespace kx {
 namespace {
@@ -94,6 +97,30 @@ TEST(PackageInfoParse, ZeroRequiredPackagesReadsUnitCountAtOffsetEight) {
   ASSERT_EQ(info.containedUnits.size(), 101u);
   EXPECT_EQ(info.containedUnits[0].name, "Unit0");
   EXPECT_EQ(info.containedUnits[100].name, "Unit100");
+}
+
+// Unit and package names are text in the system code page; each entry
+// still advances by its bytes, whatever they decode to.
+TEST(PackageInfoParse, NamesAreReadInTheSystemCodePage) {
+  test::TempPrefix prefix;
+  const struct {
+    uint16_t page;
+    const char* stored;
+    const char* name;
+  } kNames[] = {
+      {1252, "Caf\xE9", "Caf\u00E9"},
+      {1251, "\xCA\xEE\xEC", "\u041A\u043E\u043C"},
+      {932, "\x95\x5C\x83\x41", "\u8868\u30A2"},
+  };
+  for (const auto& n : kNames) {
+    Sys().SetAnsiCodePage(test::ChartPage(n.page));
+    const PackageInfo info =
+        ParsePackageInfo(BuildPackageInfo(0, {n.stored, "vcl30"}, {{0, n.stored}, {0, "Next"}}), "p.dpl");
+    EXPECT_EQ(info.requiredPackages, (std::vector<std::string>{n.name, "vcl30"}));
+    ASSERT_EQ(info.containedUnits.size(), 2u);
+    EXPECT_EQ(info.containedUnits[0].name, n.name);
+    EXPECT_EQ(info.containedUnits[1].name, "Next");
+  }
 }
 
 TEST(PackageInfoParse, EntriesAdvanceByNameLengthPlusHashAndFlagBytes) {

@@ -210,7 +210,7 @@ TEST_F(PagesTest, TypeNamesIdsAndNamedTypes) {
   }
   // Named entries come first in a directory, then ids in ascending order.
   EXPECT_EQ(depth1, (std::vector<std::string>{"AVI", "RCDATA", "UNK_#13", "00000018"}));
-  EXPECT_EQ(depth2[0], "Clip\xE9");
+  EXPECT_EQ(depth2[0], "Clip\u00E9");
   EXPECT_NE(std::find(depth2.begin(), depth2.end(), "00000007"), depth2.end());
   EXPECT_NE(std::find(depth3.begin(), depth3.end(), "00000409"), depth3.end());
 

@@ -76,7 +76,13 @@ TEST(Files, MaskMatchingFollowsFindFirstFile) {
   EXPECT_FALSE(MatchesMask("abcd", "ab?"));
   EXPECT_TRUE(MatchesMask("", "*"));
   EXPECT_FALSE(MatchesMask("x", ""));
-  EXPECT_TRUE(MatchesMask("caf\xE9.pas", "CAF\xC9.PAS"));
+  EXPECT_TRUE(MatchesMask("caf\u00E9.pas", "CAF\u00C9.PAS"));
+  // '?' takes one whole character, however many bytes it has; letters of
+  // every script fold.
+  EXPECT_TRUE(MatchesMask("\u8868\u793A.dpl", "??.dpl"));
+  EXPECT_FALSE(MatchesMask("\u8868\u793A.dpl", "?.dpl"));
+  EXPECT_TRUE(MatchesMask("\u043A\u043E\u043C.dpl", "\u041A*.DPL"));
+  EXPECT_FALSE(MatchesMask("\u30A2.dpl", "\u30C2.dpl"));
   // Many stars over a long name stay fast (no backtracking blow-up).
   EXPECT_FALSE(MatchesMask(std::string(300, 'a'), "*a*a*a*a*a*a*a*a*a*a*b"));
 }

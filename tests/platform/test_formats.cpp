@@ -40,10 +40,8 @@ TEST(Formats, ByteCountsGroupDigitsByThree) {
   EXPECT_EQ(FormatByteCount(std::numeric_limits<int64_t>::min(), us), "-9,223,372,036,854,775,808");
   EXPECT_EQ(FormatByteCount(1234567, German()), "1.234.567");
   RegionalSettings nbsp;
-  nbsp.thousandSeparator = '\xA0';
-  EXPECT_EQ(FormatByteCount(1234, nbsp),
-            "1\xA0"
-            "234");
+  nbsp.thousandSeparator = "\u00A0";
+  EXPECT_EQ(FormatByteCount(1234, nbsp), "1\u00A0234");
 }
 
 TEST(Formats, ByteCountsUseTheCurrentSystemsSeparator) {

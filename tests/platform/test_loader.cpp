@@ -5,7 +5,9 @@
 
 #include "platform/pe_image.h"
 #include "platform/process.h"
+#include "platform/strutil.h"
 #include "platform/system.h"
+#include "support/nls_builder.h"
 #include "support/pe_builder.h"
 #include "support/test_system.h"
 
@@ -132,6 +134,37 @@ TEST_F(Loader, AModuleOfTheSameNameAlreadyLoadedIsReused) {
   // A second path to the same file counts as the same module too.
   const std::string viaZ = "Z:" + prefix_.Host("C:\\libs\\x.dll").string();
   EXPECT_EQ(p.LoadLibrary(viaZ), h);
+}
+
+// An imported module's name is text in the system code page; the file on
+// the host carries it in UTF-8. A Shift-JIS name whose second byte is '\'
+// still names one file, and case folds in every script.
+TEST_F(Loader, ImportedModuleNamesAreReadInTheSystemCodePage) {
+  const struct {
+    uint16_t page;
+    const char* imported;  // the bytes in the image
+    const char* onDisk;    // the file's name on the host
+  } kNames[] = {
+      {1252, "Caf\xE9.dll", "caf\u00E9.dll"},
+      {1251, "\xCA\xEE\xEC.dll", "\u043A\u043E\u043C.DLL"},
+      {932, "\x95\x5C\x8E\xA6.dll", "\u8868\u793A.dll"},
+      {936, "\xD6\xD0\xCE\xC4.dll", "\u4E2D\u6587.dll"},
+  };
+  for (const auto& n : kNames) {
+    SCOPED_TRACE(n.onDisk);
+    prefix_.System().SetAnsiCodePage(test::ChartPage(n.page));
+    Put(std::string("C:\\p1\\") + n.onDisk, Dll({}, {{.name = "B1"}}, 0x20000000));
+    Put("C:\\libs\\a.dll", Dll({{.dll = n.imported, .names = {"B1"}}}));
+    Process p;
+    ASSERT_NE(p.LoadLibrary("C:\\libs\\a.dll"), 0u) << p.LastError();
+    EXPECT_EQ(p.GetModuleFileName(p.GetModuleHandle(std::string(n.onDisk))),
+              std::string("C:\\p1\\") + n.onDisk);
+    // The import list shows the name decoded.
+    const std::vector<uint8_t> bytes = BuildPe(Dll({{.dll = n.imported, .names = {"B1"}}}));
+    const PeImage image(bytes);
+    EXPECT_TRUE(SameFileName(image.Imports()[0].dll, n.onDisk));
+    Remove(std::string("C:\\p1\\") + n.onDisk);
+  }
 }
 
 TEST_F(Loader, ADllsOwnFolderIsNotSearchedForItsImports) {
@@ -479,7 +512,7 @@ TEST_F(Loader, AddressSpaceReadsAreBoundedByTheImage) {
   // stub page runs to its end without a zero byte).
   const HMODULE k32 = p.LoadLibrary("kernel32");
   const uint32_t end = k32 + p.Module(k32)->sizeOfImage;
-  EXPECT_EQ(p.ReadCString(end - 3), "\xC3\xC3\xC3");
+  EXPECT_EQ(p.ReadCString(end - 3), "\u00C3\u00C3\u00C3");  // C3 C3 C3 in the code page
   EXPECT_THROW(p.ReadCString(end), EReadError);
 }
 

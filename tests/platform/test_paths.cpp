@@ -122,12 +122,27 @@ TEST(DriveMap, KeptFolderListingsFollowChangesToTheFolder) {
   EXPECT_EQ(map.ToHost("C:\\LIB\\C.dpl"), dir / "c.dpl");
 }
 
-TEST(DriveMap, NonAsciiNamesMatchThroughTheCodePage) {
+TEST(DriveMap, NonAsciiNamesMatchIgnoringCase) {
   TempPrefix prefix;
-  const fs::path dir = prefix.Root() / "drive_c" / "Caf\u00E9";
-  fs::create_directories(dir);
-  EXPECT_EQ(prefix.System().Drives().ToHost("C:\\CAF\xC9"), dir);
-  EXPECT_EQ(prefix.System().ToWindows(dir), "C:\\Caf\xE9");
+  const struct {
+    const char* host;     // the folder on disk
+    const char* windows;  // a spelling that finds it
+  } kNames[] = {
+      {"Caf\u00E9", "CAF\u00C9"},
+      {"\u041A\u043E\u043C\u043F\u043E\u043D\u0435\u043D\u0442\u044B",
+       "\u043A\u041E\u041C\u041F\u041E\u041D\u0415\u041D\u0422\u042B"},
+      {"\u8868\u793A", "\u8868\u793A"},
+      {"\u5DE5\u5177", "\u5DE5\u5177"},
+  };
+  for (const auto& n : kNames) {
+    const fs::path dir = prefix.Root() / "drive_c" / n.host;
+    fs::create_directories(dir);
+    EXPECT_EQ(prefix.System().Drives().ToHost(std::string("C:\\") + n.windows), dir);
+    EXPECT_EQ(prefix.System().ToWindows(dir), std::string("C:\\") + n.host);
+  }
+  // A host name that is not UTF-8 has no Windows form to find it by.
+  fs::create_directories(prefix.Root() / "drive_c" / "Caf\xE9");
+  EXPECT_EQ(prefix.System().ToWindows(prefix.Root() / "drive_c" / "Caf\xE9"), "C:\\Caf\uFFFD");
 }
 
 // A path meets the host as Windows opens it: every component without its
@@ -245,10 +260,10 @@ TEST(WinSystem, UserPathsInEitherForm) {
   EXPECT_EQ(sys.UserPathToWindows("/no/such/file.dpl"), "Z:\\no\\such\\file.dpl");
   EXPECT_EQ(sys.UserPathToWindows("C:\\Pkg\\..\\b.dpl"), "C:\\b.dpl");
   EXPECT_EQ(sys.UserPathToWindows("c.dpl"), "C:\\c.dpl");
-  // Host paths come as Windows-1252 text too.
+  // Host paths are UTF-8 text too.
   prefix.WriteText("C:\\Caf\u00E9\\a.dpl", "x");  // a UTF-8 name on the host
   const std::string driveC = (prefix.Root() / "drive_c").string();
-  EXPECT_EQ(sys.UserPathToWindows(driveC + "/Caf\xE9/a.dpl"), "C:\\Caf\xE9\\a.dpl");
+  EXPECT_EQ(sys.UserPathToWindows(driveC + "/Caf\u00E9/a.dpl"), "C:\\Caf\u00E9\\a.dpl");
   {
     // A relative name that exists on the host is taken as a host path.
     ScopedCwd cwd(f.parent_path());
@@ -364,7 +379,7 @@ TEST(Environment, NamesIgnoreCaseAndExpansionFollowsWindows) {
 TEST(RegionalSettings, CLocaleGivesTheUsEnglishDefaults) {
   ScopedEnv all("LC_ALL", "C");
   const RegionalSettings rs = RegionalSettings::FromHostLocale();
-  EXPECT_EQ(rs.thousandSeparator, ',');
+  EXPECT_EQ(rs.thousandSeparator, ",");
   EXPECT_EQ(rs.shortDateFormat, "M/d/yyyy");
   EXPECT_EQ(rs.longTimeFormat, "h:mm:ss tt");
   EXPECT_EQ(rs.timeAMString, "AM");
@@ -376,9 +391,9 @@ TEST(RegionalSettings, GermanLocaleWhenInstalled) {
   freelocale(probe);
   ScopedEnv all("LC_ALL", "de_DE.UTF-8");
   const RegionalSettings rs = RegionalSettings::FromHostLocale();
-  EXPECT_EQ(rs.thousandSeparator, '.');
+  EXPECT_EQ(rs.thousandSeparator, ".");
   EXPECT_EQ(rs.shortDateFormat, "dd.MM.yyyy");
-  EXPECT_EQ(rs.dateSeparator, '.');
+  EXPECT_EQ(rs.dateSeparator, ".");
   EXPECT_EQ(rs.longTimeFormat, "HH:mm:ss");
 }
 
@@ -390,26 +405,28 @@ TEST(RegionalSettings, ThePrefixsInternationalKeyWins) {
   const struct {
     const char* name;
     const char* values;  // lines of the key in Wine's format; nullptr: no key
-    char thousand, dateSep, timeSep;
+    const char *thousand, *dateSep, *timeSep;
     const char *shortDate, *longTime, *am, *pm;
   } cases[] = {
-      {"none", nullptr, ',', '/', ':', "M/d/yyyy", "h:mm:ss tt", "AM", "PM"},
+      {"none", nullptr, ",", "/", ":", "M/d/yyyy", "h:mm:ss tt", "AM", "PM"},
       {"ru-RU",
        "\"Locale\"=\"00000419\"\n\"LocaleName\"=\"ru-RU\"\n\"s1159\"=\"AM\"\n\"s2359\"=\"PM\"\n"
        "\"sDate\"=\".\"\n\"sDecimal\"=\",\"\n\"sShortDate\"=\"dd.MM.yyyy\"\n"
        "\"sThousand\"=\"\\xa0\"\n\"sTime\"=\":\"\n\"sTimeFormat\"=\"HH:mm:ss\"\n",
-       '\xA0', '.', ':', "dd.MM.yyyy", "HH:mm:ss", "AM", "PM"},
-      {"ja-JP dates", "\"sShortDate\"=\"yyyy/M/d\"\n\"sDate\"=\"/\"\n\"sTimeFormat\"=\"H:mm:ss\"\n",
-       ',', '/', ':', "yyyy/M/d", "H:mm:ss", "AM", "PM"},
+       "\u00A0", ".", ":", "dd.MM.yyyy", "HH:mm:ss", "AM", "PM"},
+      {"ja-JP",
+       "\"s1159\"=\"\\x5348\\x524d\"\n\"s2359\"=\"\\x5348\\x5f8c\"\n\"sShortDate\"=\"yyyy/M/d\"\n"
+       "\"sDate\"=\"/\"\n\"sTimeFormat\"=\"H:mm:ss\"\n",
+       ",", "/", ":", "yyyy/M/d", "H:mm:ss", "午前", "午後"},
       // Separators taken from the patterns when sDate and sTime are absent.
-      {"patterns only", "\"sShortDate\"=\"yyyy-MM-dd\"\n\"sTimeFormat\"=\"HH.mm.ss\"\n", ',', '-',
-       '.', "yyyy-MM-dd", "HH.mm.ss", "AM", "PM"},
+      {"patterns only", "\"sShortDate\"=\"yyyy-MM-dd\"\n\"sTimeFormat\"=\"HH.mm.ss\"\n", ",", "-",
+       ".", "yyyy-MM-dd", "HH.mm.ss", "AM", "PM"},
       // An empty separator is none; an empty pattern and a value of another
       // type are ignored; an unknown locale leaves the host's values.
       {"odd values",
        "\"LocaleName\"=\"xx-YY\"\n\"sThousand\"=\"\"\n\"sShortDate\"=\"\"\n"
        "\"sTimeFormat\"=dword:00000001\n\"s1159\"=\"vorm.\"\n\"s2359\"=\"\"\n",
-       '\0', '/', ':', "M/d/yyyy", "h:mm:ss tt", "vorm.", ""},
+       "", "/", ":", "M/d/yyyy", "h:mm:ss tt", "vorm.", ""},
   };
   for (const auto& c : cases) {
     TempPrefix prefix;

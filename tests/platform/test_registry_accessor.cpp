@@ -123,7 +123,7 @@ TEST_F(RegistryAccessorTest, ReadStringTakesStringTypesUpToTheFirstNul) {
   EXPECT_EQ(reg.ReadString("Empty"), "");
   EXPECT_EQ(reg.ReadString("NoData"), "");
   EXPECT_EQ(reg.ReadString("Missing"), "");
-  EXPECT_EQ(reg.ReadString("Latin"), "f\xfcr");  // Windows-1252 in the core
+  EXPECT_EQ(reg.ReadString("Latin"), "f\u00FCr");  // UTF-8 in the core
   for (const char* name : {"Dw", "Bin"}) {
     try {
       reg.ReadString(name);
@@ -149,7 +149,7 @@ TEST_F(RegistryAccessorTest, ReadStringTakesStringTypesUpToTheFirstNul) {
 TEST_F(RegistryAccessorTest, ChangesAreWrittenAtOnceAndEachCallReadsTheFile) {
   RegistryAccessor reg(RootKey::CurrentUser);
   ASSERT_TRUE(reg.OpenKey("Software\\Wine", false));
-  reg.WriteString("Added", "f\xfcr");
+  reg.WriteString("Added", "f\u00FCr");
   EXPECT_NE(ReadText(UserReg()).find("\"Added\"=\"f\\xfcr\"\n"), std::string::npos);
   EXPECT_EQ(reg.GetValueNames(), (std::vector<std::string>{"Version", "Added"}));
   EXPECT_EQ(reg.ReadValue("Added")->type, REG_SZ);

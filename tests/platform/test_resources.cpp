@@ -80,9 +80,9 @@ TEST_F(Resources, NamesCompareIgnoringCaseAsWindowsUpperCasesThem) {
   EXPECT_EQ(Find(h, ResId::Name("packageinfo"), ResId::Id(RT_RCDATA)), "info");
   EXPECT_EQ(Find(h, ResId::Name("clip"), ResId::Name("avi")), "movie");
   EXPECT_EQ(Find(h, ResId::Name("CLIP"), ResId::Name("Avi")), "movie");
-  // Accented letters of the system code page fold too (e-acute, E-acute).
-  EXPECT_EQ(Find(h, ResId::Name("CAF\xC9"), ResId::Id(RT_RCDATA)), "accent");
-  EXPECT_EQ(Find(h, ResId::Name("caf\xE9"), ResId::Id(RT_RCDATA)), "accent");
+  // Letters beyond ASCII fold too (e-acute, E-acute).
+  EXPECT_EQ(Find(h, ResId::Name("CAF\u00C9"), ResId::Id(RT_RCDATA)), "accent");
+  EXPECT_EQ(Find(h, ResId::Name("caf\u00E9"), ResId::Id(RT_RCDATA)), "accent");
   EXPECT_EQ(Find(h, ResId::Name("cafe"), ResId::Id(RT_RCDATA)), "<none>");
 }
 

@@ -181,7 +181,8 @@ TEST(FileFinder, ExtensionMasksMatchAsTheGeneralRulesDo) {
   const std::pair<const char*, bool> cases[] = {
       {"a.dpl", true},      {"A.DPL", true}, {"a.b.dpl", true},  {".dpl", true},
       {"a.dpl.bak", false}, {"dpl", false},  {"a.dplx", false},  {"a.", false},
-      {"a.dp", false},      {"", false},     {"\xe9.DPL", true},
+      {"a.dp", false},      {"", false},     {"\u00e9.DPL", true},
+      {"\u8868.\uFF44pl", false},
   };
   for (const auto& [name, expected] : cases) {
     SCOPED_TRACE(name);
