@@ -666,7 +666,7 @@ TEST(MainWindowRealPackages, APackageOnlyTheLibraryPathReachesOpens) {
       {"C:\\Program Files\\Borland\\Delphi 3\\Lib\\tparrowd.dpl", "Arrow Components (design time)",
        2},
       {"C:\\Apps\\Trace\\tptrace.dpl",
-       "Tern's Arrow trace aids (d\xE9"
+       "Tern's Arrow trace aids (d\u00E9"
        "bogage)",
        1},
   };
