@@ -40,7 +40,7 @@ def def_exports(path):
     """Named exports and (name, ordinal) of NONAME exports of a .def file."""
     named, noname = set(), set()
     in_exports = False
-    for line in open(path, encoding='ascii'):
+    for line in open(path, encoding='utf-8'):
         line = line.split(';', 1)[0].strip()
         if not line:
             continue
@@ -63,7 +63,7 @@ def def_exports(path):
 def source_imports(path):
     """{(module lower case, name)} from KX_IMPORT / KX_IMPORT_API lines."""
     out = set()
-    text = open(path, encoding='ascii').read()
+    text = open(path, encoding='utf-8').read()
     for m in re.finditer(r'KX_IMPORT\(\s*\w+\s*,\s*"([^"]+)"\s*,\s*"([^"]+)"\s*\)', text):
         out.add((m.group(1).lower(), m.group(2)))
     for m in re.finditer(r'KX_IMPORT_API\(\s*\w+\s*,\s*"([^"]+)"\s*,\s*(\w+)\s*,\s*\d+\s*\)', text):
@@ -97,7 +97,7 @@ def readpe_imports(path):
             if in_functions:
                 out.add((dll, value))
             else:
-                dll = value.lower()
+                dll = value
         elif s.startswith('Ordinal:') and in_functions:
             out.add((dll, '#' + s[len('Ordinal:'):].strip()))
     return out
@@ -116,15 +116,21 @@ def resource(pe, type_id, name):
     return None
 
 
+def text_of(raw, codepage):
+    """A name as the module's code page reads it (Windows-1252: byte for byte)."""
+    return raw.decode('latin-1') if codepage == 'cp1252' else raw.decode(codepage)
+
+
 modules = []
-for line in open(os.path.join(fixtures, 'build-fixtures.sh')):
-    m = re.match(r'module (\S+) (\S+) (0x[0-9A-Fa-f]+) (dll|exe)\b', line)
+for line in open(os.path.join(fixtures, 'build-fixtures.sh'), encoding='utf-8'):
+    m = re.match(r'(?:CODEPAGE=(\d+) )?module (\S+) (\S+) (0x[0-9A-Fa-f]+) (dll|exe)\b', line)
     if m:
-        modules.append((m.group(1), m.group(2), int(m.group(3), 16), m.group(4)))
+        modules.append((m.group(2), m.group(3), int(m.group(4), 16), m.group(5),
+                        'cp' + (m.group(1) or '1252')))
 if not modules:
     sys.exit('no module lines found in build-fixtures.sh')
 
-for name, output, base, kind in modules:
+for name, output, base, kind, codepage in modules:
     path = os.path.join(binf, output)
     if not os.path.exists(path):
         fail(output, 'missing from tests/fixtures/bin')
@@ -147,13 +153,14 @@ for name, output, base, kind in modules:
             if sym.name is None:
                 got_noname.add(sym.ordinal)
             else:
-                got_named.add(sym.name.decode('latin-1'))
+                got_named.add(text_of(sym.name, codepage))
     if got_named != want_named:
         fail(output, 'pefile exports differ from the .def: missing %s, extra %s'
              % (sorted(want_named - got_named), sorted(got_named - want_named)))
     if got_noname != want_noname:
         fail(output, 'by-ordinal exports %s, .def says %s' % (sorted(got_noname), sorted(want_noname)))
-    rp_named = readpe_exports(path) - {os.path.basename(output), ''}
+    rp_named = {text_of(n.encode('latin-1'), codepage) for n in readpe_exports(path)}
+    rp_named -= {os.path.basename(output), ''}
     if rp_named != want_named:
         fail(output, 'readpe exports differ from the .def: missing %s, extra %s'
              % (sorted(want_named - rp_named), sorted(rp_named - want_named)))
@@ -164,11 +171,14 @@ for name, output, base, kind in modules:
     for d in getattr(pe, 'DIRECTORY_ENTRY_IMPORT', []):
         for imp in d.imports:
             value = imp.name.decode('latin-1') if imp.name else '#%d' % imp.ordinal
-            got_imports.add((d.dll.decode('latin-1').lower(), value))
+            # pefile shows a name with bytes above 0x7F as "*invalid*": read it raw.
+            dll = pe.get_string_at_rva(d.struct.Name)
+            got_imports.add((text_of(dll, codepage).lower(), value))
     if got_imports != want_imports:
         fail(output, 'pefile imports differ from the source: missing %s, extra %s'
              % (sorted(want_imports - got_imports), sorted(got_imports - want_imports)))
-    rp_imports = readpe_imports(path)
+    rp_imports = {(text_of(dll.encode('latin-1'), codepage).lower(), value)
+                  for dll, value in readpe_imports(path)}
     if rp_imports != want_imports:
         fail(output, 'readpe imports differ from the source: missing %s, extra %s'
              % (sorted(want_imports - rp_imports), sorted(rp_imports - want_imports)))
@@ -211,7 +221,7 @@ for name, output, base, kind in modules:
             fail(output, 'PACKAGEOPTIONS does not hold 0x30 and three strings')
         elif opts[pos:].strip(b'\0'):
             fail(output, 'PACKAGEOPTIONS has bytes other than zeros after its strings')
-        elif desc is not None and strings[2].decode('cp1252') != desc.decode('utf-16-le').rstrip('\0'):
+        elif desc is not None and strings[2].decode(codepage) != desc.decode('utf-16-le').rstrip('\0'):
             fail(output, 'the description in PACKAGEOPTIONS differs from DESCRIPTION')
     imported_modules = {dll for dll, _ in got_imports}
     for line in open(spec, encoding='utf-8'):

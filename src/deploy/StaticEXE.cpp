@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/host_file.h"
 #include "platform/strutil.h"
@@ -153,8 +154,12 @@ bool ScanImports(ByteSource& src, std::vector<std::string>& names) {
     uint32_t timeDateStamp = 0, nameRva = 0;
     if (!ReadU32(src, at + 4, timeDateStamp) || !ReadU32(src, at + 12, nameRva)) return false;
     if (timeDateStamp == 0 && nameRva == 0) return true;
-    std::string name;
-    if (!ReadModuleName(src, static_cast<uint32_t>(nameRva - delta), name)) return false;
+    std::string raw;
+    if (!ReadModuleName(src, static_cast<uint32_t>(nameRva - delta), raw)) return false;
+    // The name is 8-bit text in the system code page; decoded before the
+    // ASCII case rule, which would change the second byte of a double-byte
+    // character (Shift-JIS ヂ 83 61 would become ア 83 41).
+    std::string name = AnsiToUtf8(raw);
     std::string upper = AsciiUpper(name);
     if (imported.size() < kMaxImportedModules + 1) imported.insert(upper);
     if (imported.size() > kMaxImportedModules) return false;

@@ -238,7 +238,7 @@ std::optional<TPackageOptions> ParsePackageOptions(std::span<const uint8_t> data
 }
 
 TPackageOptionsText PackageOptionsText(const TPackageOptions& options) {
-  // Core text is UTF-8; the strings are in the system code page.
+  // The strings are 8-bit text in the system code page.
   return {AnsiToUtf8(options.Conditionals), AnsiToUtf8(options.UnitAliases),
           AnsiToUtf8(options.Description)};
 }

@@ -223,9 +223,9 @@ class TPackageModuleInfo {
 // ---------------------------------------------------------------------------
 // Free functions.
 
-// The package description (UTF-8): the RCDATA
-// "DESCRIPTION" (UTF-16 text), else the description of PACKAGEOPTIONS when it
-// is not empty, else "{no description}".
+// The package description (UTF-8): the RCDATA "DESCRIPTION" (UTF-16 text),
+// else the description of PACKAGEOPTIONS when it is not empty, else
+// "{no description}".
 std::string GetPackageDescription(HMODULE module);
 // The same description as UTF-16 text, as the module holds it; nullopt when
 // it has neither a DESCRIPTION nor a description in PACKAGEOPTIONS.

@@ -22,18 +22,21 @@ char UpperLetter(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c -
 bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 // Splits the part after "X:" into components, folding "." and ".."; ".."
-// never climbs above the drive root.
+// never climbs above the drive root. As Windows does when it opens a file,
+// each component loses its trailing blanks and dots ("Lib.\x.dpl " names
+// Lib\x.dpl); one that is nothing else counts as ".".
 std::vector<std::string> FoldComponents(std::string_view rest) {
   std::vector<std::string> parts;
   size_t pos = 0;
   while (pos <= rest.size()) {
     size_t next = rest.find_first_of("\\/", pos);
     if (next == std::string_view::npos) next = rest.size();
-    const std::string_view part = rest.substr(pos, next - pos);
+    std::string_view part = rest.substr(pos, next - pos);
     if (part == "..") {
       if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != ".") {
-      parts.emplace_back(part);
+    } else {
+      while (!part.empty() && (part.back() == ' ' || part.back() == '.')) part.remove_suffix(1);
+      if (!part.empty()) parts.emplace_back(part);
     }
     pos = next + 1;
   }

@@ -30,7 +30,8 @@ class DriveMap {
   // Absolute Windows path ("C:\dir\file", "c:/dir", "\\" separators tolerated)
   // to a host path. Each existing component is matched ignoring case; the
   // rest is appended as written. nullopt for an unmapped drive or a path that
-  // is not absolute. "." and ".." components are folded first.
+  // is not absolute. "." and ".." components are folded first, and each
+  // component loses its trailing blanks and dots, as Windows opens files.
   std::optional<std::filesystem::path> ToHost(std::string_view windowsPath) const;
   // Host path to Windows path through the longest matching drive root
   // (like winepath -w). nullopt when no drive covers it.

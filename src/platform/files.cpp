@@ -70,6 +70,12 @@ std::optional<FileInformation> HostInformation(const fs::path& host, const std::
 void SplitPattern(const std::string& full, std::string& folder, std::string& mask) {
   folder = ExtractFilePath(full);
   mask = ExtractFileName(full);
+  // A plain name loses its trailing blanks and dots, as every part of a path
+  // does on its way to the disk; in a mask with wildcards they keep their
+  // meaning ("*." is a name without an extension).
+  if (mask.find_first_of("*?") == std::string::npos) {
+    while (!mask.empty() && (mask.back() == ' ' || mask.back() == '.')) mask.pop_back();
+  }
 }
 
 // Days since 1970-01-01 for a civil date (proleptic Gregorian).

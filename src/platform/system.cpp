@@ -11,6 +11,7 @@
 
 #include "platform/codepage.h"
 #include "platform/process.h"
+#include "platform/registry_hive.h"
 #include "platform/strutil.h"
 
 namespace kx {
@@ -204,18 +205,15 @@ std::unique_ptr<WinSystem>& Current() {
   return current;
 }
 
-}  // namespace
-
-RegionalSettings RegionalSettings::FromHostLocale() {
+// The settings of the host locales named for numbers and for times.
+RegionalSettings FromLocaleNames(const std::string& numeric, const std::string& time) {
   RegionalSettings rs;
-  const std::string numeric = LocaleNameFor("LC_NUMERIC");
   if (!IsCLocale(numeric)) {
     if (locale_t loc = newlocale(LC_NUMERIC_MASK, numeric.c_str(), static_cast<locale_t>(0))) {
       if (auto sep = SeparatorChar(nl_langinfo_l(THOUSEP, loc))) rs.thousandSeparator = *sep;
       freelocale(loc);
     }
   }
-  const std::string time = LocaleNameFor("LC_TIME");
   // US English keeps the Windows defaults: its POSIX formats pad with zeros
   // where Windows does not.
   if (!IsCLocale(time) && time.rfind("en_US", 0) != 0) {
@@ -235,6 +233,72 @@ RegionalSettings RegionalSettings::FromHostLocale() {
       freelocale(loc);
     }
   }
+  return rs;
+}
+
+// The host locale of a Windows locale name ("ru-RU" -> "ru_RU.UTF-8");
+// nullopt when the name has no such form or the host lacks the locale.
+std::optional<std::string> HostLocaleOf(const std::string& windowsName) {
+  const size_t dash = windowsName.find('-');
+  if (dash == std::string::npos || dash == 0 ||
+      windowsName.find('-', dash + 1) != std::string::npos)
+    return std::nullopt;
+  for (char c : windowsName) {
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-')) return std::nullopt;
+  }
+  const std::string name =
+      windowsName.substr(0, dash) + "_" + windowsName.substr(dash + 1) + ".UTF-8";
+  locale_t loc = newlocale(LC_ALL_MASK, name.c_str(), static_cast<locale_t>(0));
+  if (!loc) return std::nullopt;
+  freelocale(loc);
+  return name;
+}
+
+}  // namespace
+
+RegionalSettings RegionalSettings::FromHostLocale() {
+  return FromLocaleNames(LocaleNameFor("LC_NUMERIC"), LocaleNameFor("LC_TIME"));
+}
+
+RegionalSettings RegionalSettings::FromPrefix(const fs::path& prefix) {
+  RegistryAccessor reg(prefix, RootKey::CurrentUser);
+  if (!reg.OpenKey("Control Panel\\International", false)) return FromHostLocale();
+  // A string value as core text; nullopt when it is absent or no string.
+  const auto value = [&reg](const char* name) -> std::optional<std::string> {
+    try {
+      if (auto text = reg.ReadText(name)) return Utf16ToUtf8(*text);
+    } catch (const Exception&) {
+    }
+    return std::nullopt;
+  };
+  // One character, as Windows programs take a separator: the first of the
+  // text; none for an empty one.
+  const auto first = [](const std::string& text) {
+    size_t end = 0;
+    if (!text.empty()) NextCodePoint(text, end);
+    return text.substr(0, end);
+  };
+
+  // What the key lacks comes from the prefix's locale when the host has it,
+  // else from the host's own.
+  RegionalSettings rs;
+  const std::optional<std::string> localeName = value("LocaleName");
+  const std::optional<std::string> hostName = localeName ? HostLocaleOf(*localeName) : std::nullopt;
+  rs = hostName ? FromLocaleNames(*hostName, *hostName) : FromHostLocale();
+
+  if (auto v = value("sThousand")) rs.thousandSeparator = first(*v);
+  if (auto v = value("sShortDate"); v && !v->empty()) {
+    rs.shortDateFormat = *v;
+    if (auto sep = PatternSeparator(*v)) rs.dateSeparator = *sep;
+  }
+  if (auto v = value("sDate")) rs.dateSeparator = first(*v);
+  if (auto v = value("sTimeFormat"); v && !v->empty()) {
+    rs.longTimeFormat = *v;
+    if (auto sep = PatternSeparator(*v)) rs.timeSeparator = *sep;
+  }
+  if (auto v = value("sTime")) rs.timeSeparator = first(*v);
+  if (auto v = value("s1159")) rs.timeAMString = *v;
+  if (auto v = value("s2359")) rs.timePMString = *v;
   return rs;
 }
 
@@ -272,7 +336,8 @@ std::unique_ptr<WinSystem> WinSystem::ForPrefix(std::optional<fs::path> prefix) 
         std::make_shared<const CodePage>(LoadPrefixCodePage(sys->prefix_, sys->codePageWarning_));
     if (!sys->codePageWarning_.empty()) std::fprintf(stderr, "%s\n", sys->codePageWarning_.c_str());
   }
-  sys->regional_ = RegionalSettings::FromHostLocale();
+  sys->regional_ = sys->prefix_ ? RegionalSettings::FromPrefix(*sys->prefix_)
+                                : RegionalSettings::FromHostLocale();
 
   // The current directory starts as the host's, in Windows form.
   const fs::path cwd = fs::current_path(ec);

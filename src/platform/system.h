@@ -29,6 +29,13 @@ struct RegionalSettings {
   // From the host locale (LC_ALL / LC_TIME / LC_NUMERIC); the US English
   // Windows defaults above under the C/POSIX locale.
   static RegionalSettings FromHostLocale();
+  // The user's settings in a prefix: the values sThousand, sShortDate,
+  // sDate, sTimeFormat, sTime, s1159 and s2359 of the key
+  // HKEY_CURRENT_USER\Control Panel\International, which Wine writes at
+  // wineboot. Each value the key lacks comes from the host locale of its
+  // LocaleName when the host has that locale, else from the host locale as
+  // FromHostLocale reads it.
+  static RegionalSettings FromPrefix(const std::filesystem::path& prefix);
 };
 
 class WinSystem {

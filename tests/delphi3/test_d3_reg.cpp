@@ -306,7 +306,7 @@ TEST_F(Delphi3RegTest, NamesTheCodePageCannotHoldSurviveEveryChange) {
   const std::string omega = "\"C:\\\\D3\\\\\\x3a9mega.dpl\"=\"\\x3a9 desc\"";
   Names old, descriptions;
   ReadKnownPackages(old, descriptions);
-  EXPECT_EQ(old[1], "C:\\D3\\\u03A9mega.dpl");  // read whole
+  EXPECT_EQ(old[1], "C:\\D3\\\u03A9mega.dpl");
   EXPECT_EQ(descriptions[1], "\u03A9 desc");
   const Names order = {old[1], old[2], old[0]};
   const Names orderDesc = {descriptions[1], descriptions[2], descriptions[0]};

@@ -39,6 +39,11 @@ TEST(PackageOptionsParse, SwitchesBaseStringsAndDamage) {
   EXPECT_EQ(good->Description, "Tern's \xFC");
   EXPECT_EQ(PackageSwitchesText(*good),
             "A+ B- C+ D- E+ F- G+ H- I+ J- K+ L- M+ N- O+ P- Q+ R- S+ T- U+ V- W+ X- Y+ Z4");
+  // The strings are decoded from the system code page (Windows-1252 here).
+  const TPackageOptionsText text = PackageOptionsText(*good);
+  EXPECT_EQ(text.Conditionals, "PACKAGES;");
+  EXPECT_EQ(text.UnitAliases, "WinTypes=Windows");
+  EXPECT_EQ(text.Description, "Tern's \u00FC");
 
   // A third-party package: no conditional defines, so the description is
   // the third string, not the aliases.

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/environment.h"
+#include "platform/files.h"
 #include "platform/system.h"
 #include "support/test_system.h"
 
@@ -142,6 +143,37 @@ TEST(DriveMap, NonAsciiNamesMatchIgnoringCase) {
   // A host name that is not UTF-8 has no Windows form to find it by.
   fs::create_directories(prefix.Root() / "drive_c" / "Caf\xE9");
   EXPECT_EQ(prefix.System().ToWindows(prefix.Root() / "drive_c" / "Caf\xE9"), "C:\\Caf\uFFFD");
+}
+
+// A path meets the host as Windows opens it: every component without its
+// trailing blanks and dots; leading and inner ones stay.
+TEST(DriveMap, TrailingBlanksAndDotsOfComponentsAreDropped) {
+  TempPrefix prefix;
+  const fs::path dpl = prefix.WriteText("C:\\Lib\\DemoComp.dpl", "x");
+  const fs::path lib = dpl.parent_path();
+  const struct {
+    const char* windows;
+    fs::path host;
+  } cases[] = {
+      {"C:\\Lib\\DemoComp.dpl ", dpl},
+      {"C:\\Lib\\DemoComp.dpl...", dpl},
+      {"C:\\lib. \\demoComp.DPL . ", dpl},
+      {"C:\\Lib\\ .\\DemoComp.dpl", dpl},       // nothing left: "."
+      {"C:\\Lib\\...\\DemoComp.dpl", dpl},      // dots only: "."
+      {"C:\\Lib\\..\\Lib\\DemoComp.dpl", dpl},  // ".." still climbs
+      {"C:\\Lib\\New.dpk  ", lib / "New.dpk"},
+      {"C:\\Lib\\ DemoComp.dpl", lib / " DemoComp.dpl"},
+      {"C:\\Lib\\Demo Comp.dpl.x", lib / "Demo Comp.dpl.x"},
+      {"C:\\Lib \\", lib},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(prefix.System().Drives().ToHost(c.windows), c.host) << c.windows;
+    EXPECT_EQ(prefix.System().ToHost(c.windows), c.host) << c.windows;
+    // The file functions find the file by such a name.
+    const std::optional<FindData> found = FindFirstFile(c.windows);
+    EXPECT_EQ(found ? found->name : "", c.host == dpl ? "DemoComp.dpl" : "") << c.windows;
+    EXPECT_EQ(FileExists(c.windows), c.host == dpl) << c.windows;
+  }
 }
 
 TEST(DriveMap, RejectsPathsThatAreNotAbsoluteOrHaveNoDrive) {
@@ -363,6 +395,57 @@ TEST(RegionalSettings, GermanLocaleWhenInstalled) {
   EXPECT_EQ(rs.shortDateFormat, "dd.MM.yyyy");
   EXPECT_EQ(rs.dateSeparator, ".");
   EXPECT_EQ(rs.longTimeFormat, "HH:mm:ss");
+}
+
+// The user's regional values in a prefix win over the host locale, value
+// by value; a key without them leaves the host's.
+TEST(RegionalSettings, ThePrefixsInternationalKeyWins) {
+  ScopedEnv all("LC_ALL", "C");
+  const RegionalSettings us;
+  const struct {
+    const char* name;
+    const char* values;  // lines of the key in Wine's format; nullptr: no key
+    const char *thousand, *dateSep, *timeSep;
+    const char *shortDate, *longTime, *am, *pm;
+  } cases[] = {
+      {"none", nullptr, ",", "/", ":", "M/d/yyyy", "h:mm:ss tt", "AM", "PM"},
+      {"ru-RU",
+       "\"Locale\"=\"00000419\"\n\"LocaleName\"=\"ru-RU\"\n\"s1159\"=\"AM\"\n\"s2359\"=\"PM\"\n"
+       "\"sDate\"=\".\"\n\"sDecimal\"=\",\"\n\"sShortDate\"=\"dd.MM.yyyy\"\n"
+       "\"sThousand\"=\"\\xa0\"\n\"sTime\"=\":\"\n\"sTimeFormat\"=\"HH:mm:ss\"\n",
+       "\u00A0", ".", ":", "dd.MM.yyyy", "HH:mm:ss", "AM", "PM"},
+      {"ja-JP",
+       "\"s1159\"=\"\\x5348\\x524d\"\n\"s2359\"=\"\\x5348\\x5f8c\"\n\"sShortDate\"=\"yyyy/M/d\"\n"
+       "\"sDate\"=\"/\"\n\"sTimeFormat\"=\"H:mm:ss\"\n",
+       ",", "/", ":", "yyyy/M/d", "H:mm:ss", "午前", "午後"},
+      // Separators taken from the patterns when sDate and sTime are absent.
+      {"patterns only", "\"sShortDate\"=\"yyyy-MM-dd\"\n\"sTimeFormat\"=\"HH.mm.ss\"\n", ",", "-",
+       ".", "yyyy-MM-dd", "HH.mm.ss", "AM", "PM"},
+      // An empty separator is none; an empty pattern and a value of another
+      // type are ignored; an unknown locale leaves the host's values.
+      {"odd values",
+       "\"LocaleName\"=\"xx-YY\"\n\"sThousand\"=\"\"\n\"sShortDate\"=\"\"\n"
+       "\"sTimeFormat\"=dword:00000001\n\"s1159\"=\"vorm.\"\n\"s2359\"=\"\"\n",
+       "", "/", ":", "M/d/yyyy", "h:mm:ss tt", "vorm.", ""},
+  };
+  for (const auto& c : cases) {
+    TempPrefix prefix;
+    if (c.values) {
+      std::ofstream(prefix.Root() / "user.reg", std::ios::app)
+          << "\n[Control Panel\\\\International] 1796875045\n#time=1dd885a90e1e9be\n"
+          << c.values;
+    }
+    const RegionalSettings rs = WinSystem::ForPrefix(prefix.Root())->Regional();
+    EXPECT_EQ(rs.thousandSeparator, c.thousand) << c.name;
+    EXPECT_EQ(rs.dateSeparator, c.dateSep) << c.name;
+    EXPECT_EQ(rs.timeSeparator, c.timeSep) << c.name;
+    EXPECT_EQ(rs.shortDateFormat, c.shortDate) << c.name;
+    EXPECT_EQ(rs.longTimeFormat, c.longTime) << c.name;
+    EXPECT_EQ(rs.timeAMString, c.am) << c.name;
+    EXPECT_EQ(rs.timePMString, c.pm) << c.name;
+  }
+  // Without a prefix nothing but the host is asked.
+  EXPECT_EQ(WinSystem::ForPrefix(std::nullopt)->Regional().shortDateFormat, us.shortDateFormat);
 }
 
 }  // namespace
