@@ -27,19 +27,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// What a check needs that the program may not do yet; such checks are
-// skipped, by name, until the behaviour is there (see Missing()).
-constexpr const char* kTextModel =
-    "the prefix's code page for 8-bit text, all other text kept whole (UTF-8)";
-constexpr const char* kUnmappable =
-    "the warnings about characters the prefix's code page cannot hold";
-
-// The behaviours above that are not built yet. Remove one to run its checks.
-const std::vector<std::string>& Missing() {
-  static const std::vector<std::string> missing = {};
-  return missing;
-}
-
 // The time every file of the prefix copy is given: 2024-03-05 14:07:09 UTC
 // (the program runs with TZ=UTC); file times pass through DOS time, which
 // counts seconds in twos, so the program shows 14:07:08.
@@ -55,7 +42,6 @@ struct Check {
   std::vector<std::string> fileHolds;  // byte strings the file "{out}" holds
   // Known Packages afterwards ("name=description", load order); unset: not looked at.
   std::optional<std::vector<std::string>> known;
-  const char* needs = nullptr;  // a behaviour of Missing(), or none
 };
 
 struct PrefixChecks {
@@ -145,8 +131,7 @@ const std::vector<PrefixChecks>& Table() {
              "096\t05.03.2024\t*\t*\t1"},
             "",
             {},
-            {},
-            kTextModel},
+            {}},
            {"find lists it, and the Chinese folder's package",
             {"find", "*.dpl", "--folder", "C:\\"},
             0,
@@ -154,8 +139,7 @@ const std::vector<PrefixChecks>& Table() {
              "x.dpl\t" ZH "\t3" NBSP "584\tDPLDsgn\tNo\tNo\t05.03.2024\t*\t*\t1"},
             "",
             {},
-            {},
-            kTextModel},
+            {}},
            {"info prints the description in UTF-8, sizes and times in the prefix's formats",
             {"info", RU "rusrep.dpl"},
             0,
@@ -163,16 +147,14 @@ const std::vector<PrefixChecks>& Table() {
              "File Time\t14:07:08"},
             "",
             {},
-            {},
-            kTextModel},
+            {}},
            {"the .dpk holds the description in Windows-1251 and dates as dd.MM.yyyy",
             {"dpk", RU "rusrep.dpl", "-o", "{out}"},
             0,
             {},
             "",
             {"{$DESCRIPTION '" RU_DESC_1251 "' }", "//        Date: {today}\r\n"},
-            {},
-            kTextModel},
+            {}},
            {"a .dpk whose description the code page cannot hold says what was lost",
             {"dpk", ZH "x.dpl", "-o", "{out}"},
             0,
@@ -180,56 +162,49 @@ const std::vector<PrefixChecks>& Table() {
             "工具",
             // Набор: Н CD, а E0, б E1, о EE, р F0.
             {"{$DESCRIPTION '\xCD\xE0\xE1\xEE\xF0 ?" "?' }"},
-            {},
-            kUnmappable},
+            {}},
            {"adding the Chinese name warns and keeps the name whole",
             {"known", "add", ZH "x.dpl"},
             0,
             {},
             ZH "x.dpl cannot be written in code page 1251; the IDE will not be able to load it.",
             {},
-            std::vector<std::string>{RU "rusrep.dpl=" RU_DESC, ZH "x.dpl=Набор 工具"},
-            kUnmappable},
+            std::vector<std::string>{RU "rusrep.dpl=" RU_DESC, ZH "x.dpl=Набор 工具"}},
            {"its row is On with its file facts",
             {"known"},
             0,
             {"x.dpl\tOn\tНабор 工具\tDsgn\tNo\tNo\t" ZH "\t3" NBSP "584\t05.03.2024\t*\t*\t1"},
             "",
             {},
-            {},
-            kTextModel},
+            {}},
            {"known check reports the name the IDE cannot load",
             {"known", "check"},
             1,
             {},
             ZH "x.dpl",
             {},
-            {},
-            kUnmappable},
+            {}},
            {"remove by the real name",
             {"known", "remove", ZH "x.dpl"},
             0,
             {},
             "",
             {},
-            std::vector<std::string>{RU "rusrep.dpl=" RU_DESC},
-            kTextModel},
+            std::vector<std::string>{RU "rusrep.dpl=" RU_DESC}},
            {"remove the Cyrillic package",
             {"known", "remove", RU "rusrep.dpl"},
             0,
             {},
             "",
             {},
-            std::vector<std::string>{},
-            kTextModel},
+            std::vector<std::string>{}},
            {"and add it again: the hive holds the exact name and description",
             {"known", "add", RU "rusrep.dpl"},
             0,
             {},
             "",
             {},
-            std::vector<std::string>{RU "rusrep.dpl=" RU_DESC},
-            kTextModel},
+            std::vector<std::string>{RU "rusrep.dpl=" RU_DESC}},
        }},
       {"cp932-prefix",
        {},
@@ -242,32 +217,28 @@ const std::vector<PrefixChecks>& Table() {
              "x.dpl\tOn\tX (ヂ)\tN/A\tN/A\tN/A\tC:\\ヂ\\\tN/A\tN/A\tN/A\tN/A\tN/A"},
             "",
             {},
-            {},
-            kTextModel},
+            {}},
            {"find lists the package in the folder whose name ends in byte 5C",
             {"find", "*.dpl", "--folder", "C:\\表示"},
             0,
             {"jpdisp.dpl\t" JP "\t3,584\tDPLRun\tNo\tNo\t2024/3/5\t*\t*\t1"},
             "",
             {},
-            {},
-            kTextModel},
+            {}},
            {"info decodes the Shift-JIS description of PACKAGEOPTIONS whole",
             {"info", JP "jpdisp.dpl"},
             0,
             {"Description\t" JP_DESC, "File Date\t2024/3/5", "File Time\t14:07:08"},
             "",
             {},
-            {},
-            kTextModel},
+            {}},
            {"the .dpk holds the description in Shift-JIS",
             {"dpk", JP "jpdisp.dpl", "-o", "{out}"},
             0,
             {},
             "",
             {"{$DESCRIPTION '" JP_DESC_932 "' }"},
-            {},
-            kTextModel},
+            {}},
            {"deploy finds the library whose Shift-JIS name holds byte 5C and names it right",
             {"deploy", "--modules", JP "jpapp.exe"},
             0,
@@ -275,8 +246,7 @@ const std::vector<PrefixChecks>& Table() {
              "KERNEL32.dll\tNon-Package\t\tC:\\windows\\system32\\\t0\tn/a\tNo\tNo"},
             "",
             {},
-            {},
-            kTextModel},
+            {}},
        }},
       // A path meets the host without the trailing blanks and dots of its
       // components, as on Windows.
@@ -291,8 +261,7 @@ const std::vector<PrefixChecks>& Table() {
              "C:\\Projects\\Demo\\\t4,096\t3/5/2024\t*\t*\t1"},
             "",
             {},
-            {},
-            nullptr},
+            {}},
            {"a file named with trailing blanks and dots opens",
             {"info", "C:\\Projects\\Demo. \\DemoComp.dpl. "},
             0,
@@ -300,8 +269,7 @@ const std::vector<PrefixChecks>& Table() {
              "File Date\t3/5/2024", "File Time\t2:07:08 PM"},
             "",
             {},
-            {},
-            nullptr},
+            {}},
        }},
   };
   return table;
@@ -310,7 +278,6 @@ const std::vector<PrefixChecks>& Table() {
 TEST(CliCodePages, PrefixesOfOtherCodePagesAndRegions) {
   if (!fs::exists(fs::path(KX_FIXTURES_DIR) / "cp932-prefix" / "user.reg"))
     GTEST_SKIP() << "fixtures not built";
-  std::vector<std::string> skipped;
   for (const PrefixChecks& p : Table()) {
     kx::test::DemoPrefixCopy prefix(p.prefix);
     SetFileTimes(prefix.Root() / "drive_c");
@@ -323,10 +290,6 @@ TEST(CliCodePages, PrefixesOfOtherCodePagesAndRegions) {
 
     for (const Check& c : p.checks) {
       SCOPED_TRACE(std::string(p.prefix) + ": " + c.what);
-      if (c.needs && std::count(Missing().begin(), Missing().end(), c.needs)) {
-        skipped.push_back(std::string(p.prefix) + ": " + c.what + " (needs " + c.needs + ")");
-        continue;
-      }
       const fs::path outFile = prefix.Root() / "out" / "written.dpk";
       fs::create_directories(outFile.parent_path());
       std::vector<std::string> args = c.args;
@@ -357,11 +320,6 @@ TEST(CliCodePages, PrefixesOfOtherCodePagesAndRegions) {
         EXPECT_EQ(KnownPackages(prefix.Root()), *c.known);
       }
     }
-  }
-  if (!skipped.empty()) {
-    std::string list;
-    for (const std::string& s : skipped) list += "\n  " + s;
-    GTEST_SKIP() << skipped.size() << " checks wait for missing behaviour:" << list;
   }
 }
 
