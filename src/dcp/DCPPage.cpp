@@ -1,5 +1,7 @@
 #include "dcp/DCPPage.h"
 
+#include <utility>
+
 #include "platform/files.h"
 #include "platform/formats.h"
 #include "platform/strutil.h"
@@ -92,24 +94,25 @@ FileDialogSpec DCPOpenDialog(std::string_view fileName) {
   return d;
 }
 
-FileDialogSpec DCUSaveDialog(std::string_view unitName) {
+FileDialogSpec UnitSaveDialog(std::string title, std::string filter, std::string defaultExt,
+                              std::string fileName) {
   FileDialogSpec d;
-  d.title = "Save DCU File...";
-  d.filter = "Compiled Unit (*.DCU)|*.DCU";
-  d.defaultExt = "dcu";
-  d.fileName = std::string(unitName) + ".dcu";
+  d.title = std::move(title);
+  d.filter = std::move(filter);
+  d.defaultExt = std::move(defaultExt);
+  d.fileName = std::move(fileName);
   d.overwritePrompt = true;
   return d;
 }
 
+FileDialogSpec DCUSaveDialog(std::string_view unitName) {
+  return UnitSaveDialog("Save DCU File...", "Compiled Unit (*.DCU)|*.DCU", "dcu",
+                        std::string(unitName) + ".dcu");
+}
+
 FileDialogSpec ReportSaveDialog(std::string_view unitName) {
-  FileDialogSpec d;
-  d.title = "Save Report File...";
-  d.filter = "ASCII Text File (*.txt)|*.txt";
-  d.defaultExt = "txt";
-  d.fileName = std::string(unitName) + ".TXT";
-  d.overwritePrompt = true;
-  return d;
+  return UnitSaveDialog("Save Report File...", "ASCII Text File (*.txt)|*.txt", "txt",
+                        std::string(unitName) + ".TXT");
 }
 
 std::optional<std::string> ExpectedDCPFileName(std::string_view moduleFileName) {

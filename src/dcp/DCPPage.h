@@ -90,6 +90,9 @@ inline constexpr std::string_view kDCUExtractedNotice = "DCU Extracted!";
 inline constexpr std::string_view kReportSavedNotice = "Report saved.";
 std::string LocateFileQuestion(std::string_view expectedPath);
 FileDialogSpec DCPOpenDialog(std::string_view fileName = std::string_view());
+// A save dialog for a file made from one unit (asks before overwriting).
+FileDialogSpec UnitSaveDialog(std::string title, std::string filter, std::string defaultExt,
+                              std::string fileName);
 FileDialogSpec DCUSaveDialog(std::string_view unitName);
 FileDialogSpec ReportSaveDialog(std::string_view unitName);
 

@@ -63,13 +63,8 @@ FileDialogSpec DCPPageOpenDialog() {
 }
 
 FileDialogSpec InterfaceSaveDialog(std::string_view unitName) {
-  FileDialogSpec d;
-  d.title = "Save Interface\u2026";
-  d.filter = "Pascal Source (*.PAS)|*.PAS";
-  d.defaultExt = "pas";
-  d.fileName = std::string(unitName) + ".pas";
-  d.overwritePrompt = true;
-  return d;
+  return UnitSaveDialog("Save Interface\u2026", "Pascal Source (*.PAS)|*.PAS", "pas",
+                        std::string(unitName) + ".pas");
 }
 
 std::string InterfaceFileText(std::string_view paneText) {
